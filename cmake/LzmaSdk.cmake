@@ -1,0 +1,27 @@
+# The LZMA SDK's 7z decoder, from the C sources that scripts/setup.sh unpacks
+# out of Debian's 7zip source package into third_party/lzma/C.
+set(LZMA_SDK_DIR ${VULMO_THIRD_PARTY}/lzma/C)
+if(NOT EXISTS ${LZMA_SDK_DIR}/7zArcIn.c)
+  message(FATAL_ERROR "LZMA SDK sources missing in ${LZMA_SDK_DIR}: run scripts/setup.sh")
+endif()
+add_library(lzma_sdk STATIC
+  ${LZMA_SDK_DIR}/7zAlloc.c
+  ${LZMA_SDK_DIR}/7zArcIn.c
+  ${LZMA_SDK_DIR}/7zBuf.c
+  ${LZMA_SDK_DIR}/7zCrc.c
+  ${LZMA_SDK_DIR}/7zCrcOpt.c
+  ${LZMA_SDK_DIR}/7zDec.c
+  ${LZMA_SDK_DIR}/7zStream.c
+  ${LZMA_SDK_DIR}/Bcj2.c
+  ${LZMA_SDK_DIR}/Bra.c
+  ${LZMA_SDK_DIR}/Bra86.c
+  ${LZMA_SDK_DIR}/BraIA64.c
+  ${LZMA_SDK_DIR}/CpuArch.c
+  ${LZMA_SDK_DIR}/Delta.c
+  ${LZMA_SDK_DIR}/Lzma2Dec.c
+  ${LZMA_SDK_DIR}/LzmaDec.c)
+target_include_directories(lzma_sdk SYSTEM PUBLIC ${LZMA_SDK_DIR})
+target_compile_definitions(lzma_sdk PRIVATE _7ZIP_ST Z7_ST)
+if(NOT MSVC)
+  target_compile_options(lzma_sdk PRIVATE -w)
+endif()

@@ -1,0 +1,322 @@
+#!/usr/bin/env bash
+# Vulmo NetInstaller - machine set-up for the cross build and the Wine test runs.
+#
+# Run as root on Debian 12 (bookworm). Idempotent: a second run only checks
+# and exits in a few seconds.
+#
+#   1. installs the Debian packages the build and the tests need
+#      (mingw-w64 posix toolchain, Wine 64-bit, Xvfb, signing and test tools);
+#   2. adds a deb-src entry mirroring the configured Debian "deb" entries,
+#      if no deb-src entry exists yet;
+#   3. fetches the LZMA SDK C sources from Debian's 7zip source package into
+#      third_party/lzma/C/ (git-ignored) and records the version;
+#   4. creates the Wine prefix build/wineprefix (or $VULMO_WINEPREFIX).
+#
+# Environment:
+#   VULMO_WINEPREFIX   Wine prefix to create (default: <repo>/build/wineprefix)
+#   VULMO_SKIP_APT=1   skip steps 1-2 (packages and apt sources)
+#
+# Using the prefix afterwards (tests do this themselves):
+#   export WINEPREFIX=<repo>/build/wineprefix WINEDEBUG=-all \
+#          WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+#   Wrap every wine call in `timeout`; start one persistent server per test
+#   run (`wineserver -k; wineserver -p`) and stop it with `wineserver -k`.
+#   The prefix is set up for Xvfb (no window manager: X11 Driver Managed=N,
+#   Decorated=N). It does NOT select the null graphics driver: a test that
+#   must create windows without any X server sets it in its own prefix (or
+#   temporarily) with
+#     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+#   and removes it again with
+#     wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f
+#   Without X and without that value, CreateDialogParamW fails with 1400.
+#   Do not install wine32:i386: it makes /usr/bin/wine fail on this machine.
+
+set -euo pipefail
+
+START_TS=$(date +%s)
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+WINEPREFIX_DIR=${VULMO_WINEPREFIX:-$REPO/build/wineprefix}
+LZMA_DIR=$REPO/third_party/lzma
+
+log() { printf '[setup] %s\n' "$*"; }
+warn() { printf '[setup] WARNING: %s\n' "$*" >&2; }
+die() { printf '[setup] ERROR: %s\n' "$*" >&2; exit 1; }
+
+export DEBIAN_FRONTEND=noninteractive
+
+PACKAGES=(
+  g++-mingw-w64-x86-64-posix
+  wine wine64 fonts-wine libgnutls30
+  xvfb xauth
+  osslsigncode openssl
+  imagemagick
+  googletest cmake ninja-build
+  7zip
+  iproute2
+  python3
+  clang libclang-rt-14-dev libfuzzer-14-dev
+  dpkg-dev
+)
+
+CODENAME=bookworm
+if [[ -r /etc/os-release ]]; then
+  # shellcheck disable=SC1091
+  CODENAME=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+fi
+
+APT_UPDATED=0
+apt_update_once() {
+  if [[ $APT_UPDATED -eq 0 ]]; then
+    log "apt-get update"
+    # A broken third-party source must not stop us: the install below fails
+    # loudly if a needed index is really missing.
+    if ! apt-get update -qq; then
+      warn "apt-get update reported errors (continuing)"
+    fi
+    APT_UPDATED=1
+  fi
+}
+
+need_root() {
+  [[ $(id -u) -eq 0 ]] || die "$1 needs root (run this script as root)"
+}
+
+# ---------------------------------------------------------------------------
+# Step 2 (done first so that a single apt-get update covers both steps):
+# deb-src entries.
+# ---------------------------------------------------------------------------
+SRC_LIST=/etc/apt/sources.list.d/vulmo-src.list
+
+have_deb_src() {
+  local f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [[ -f $f ]] || continue
+    grep -Eq '^[[:space:]]*deb-src[[:space:]]' "$f" && return 0
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [[ -f $f ]] || continue
+    grep -Eiq '^Types:.*(^|[[:space:]])deb-src([[:space:]]|$)' "$f" && return 0
+  done
+  return 1
+}
+
+# Print one-line deb-src entries mirroring the enabled "deb" entries for this
+# release (suite "$CODENAME" or "$CODENAME-*"), in either sources format.
+mirror_deb_entries() {
+  local f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [[ -f $f ]] || continue
+    awk -v cn="$CODENAME" '
+      /^[[:space:]]*deb[[:space:]]/ {
+        line = $0; sub(/^[[:space:]]*deb[[:space:]]+/, "", line)
+        opts = ""
+        if (line ~ /^\[/) { opts = substr(line, 1, index(line, "]")); line = substr(line, index(line, "]") + 1) }
+        n = split(line, w, /[[:space:]]+/); k = 0
+        for (i = 1; i <= n; i++) if (w[i] != "") v[++k] = w[i]
+        if (k >= 3 && (v[2] == cn || index(v[2], cn "-") == 1)) {
+          out = "deb-src" (opts != "" ? " " opts : "") " " v[1] " " v[2]
+          for (i = 3; i <= k; i++) out = out " " v[i]
+          print out
+        }
+        delete v
+      }' "$f"
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [[ -f $f ]] || continue
+    awk -v cn="$CODENAME" '
+      function flush(   nt, t, i, isdeb, nu, u, ns, s, j, opt) {
+        if (types != "" && enabled != "no") {
+          nt = split(types, t, /[[:space:]]+/); isdeb = 0
+          for (i = 1; i <= nt; i++) if (t[i] == "deb") isdeb = 1
+          if (isdeb && uris != "" && suites != "" && comps != "") {
+            opt = (signedby != "" && signedby !~ /^-----/) ? " [signed-by=" signedby "]" : ""
+            nu = split(uris, u, /[[:space:]]+/); ns = split(suites, s, /[[:space:]]+/)
+            for (i = 1; i <= nu; i++) for (j = 1; j <= ns; j++)
+              if (u[i] != "" && (s[j] == cn || index(s[j], cn "-") == 1))
+                print "deb-src" opt " " u[i] " " s[j] " " comps
+          }
+        }
+        types = uris = suites = comps = signedby = enabled = ""
+      }
+      function val(line) { sub(/^[^:]*:[[:space:]]*/, "", line); sub(/[[:space:]]+$/, "", line); return line }
+      /^[[:space:]]*$/ { flush(); next }
+      /^#/ { next }
+      tolower($1) == "types:"      { types = val($0); next }
+      tolower($1) == "uris:"       { uris = val($0); next }
+      tolower($1) == "suites:"     { suites = val($0); next }
+      tolower($1) == "components:" { comps = val($0); next }
+      tolower($1) == "signed-by:"  { signedby = val($0); next }
+      tolower($1) == "enabled:"    { enabled = tolower(val($0)); next }
+      END { flush() }' "$f"
+  done
+}
+
+SRC_ADDED=0
+if [[ ${VULMO_SKIP_APT:-0} != 1 ]]; then
+  if have_deb_src; then
+    log "deb-src entry present"
+  else
+    need_root "adding a deb-src entry"
+    entries=$(mirror_deb_entries | sort -u)
+    [[ -n $entries ]] || die "no Debian '$CODENAME' deb entry found to mirror as deb-src"
+    {
+      echo "# Added by Vulmo scripts/setup.sh: source packages (apt-get source 7zip)."
+      echo "$entries"
+    } > "$SRC_LIST"
+    log "added deb-src entries in $SRC_LIST:"
+    sed -n 's/^deb-src/    deb-src/p' "$SRC_LIST"
+    SRC_ADDED=1
+  fi
+fi
+
+# ---------------------------------------------------------------------------
+# Step 1: packages.
+# ---------------------------------------------------------------------------
+is_installed() {
+  [[ $(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true) == installed ]]
+}
+
+if [[ ${VULMO_SKIP_APT:-0} != 1 ]]; then
+  missing=()
+  for p in "${PACKAGES[@]}"; do
+    is_installed "$p" || missing+=("$p")
+  done
+  if dpkg --print-foreign-architectures | grep -qx i386 && is_installed wine32:i386; then
+    warn "wine32:i386 is installed: it breaks /usr/bin/wine here (apt-get remove wine32:i386)"
+  fi
+  if [[ ${#missing[@]} -eq 0 ]]; then
+    log "all ${#PACKAGES[@]} packages present"
+    [[ $SRC_ADDED -eq 1 ]] && apt_update_once
+  else
+    need_root "installing packages"
+    log "installing ${#missing[@]} package(s): ${missing[*]}"
+    apt_update_once
+    t0=$(date +%s)
+    # No Recommends: everything needed is listed above (libgnutls30, a
+    # Recommends of Wine, is listed explicitly for HTTPS inside Wine).
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    log "packages installed in $(( $(date +%s) - t0 )) s"
+  fi
+fi
+
+for tool in x86_64-w64-mingw32-g++-posix wine wineserver 7zz; do
+  command -v "$tool" >/dev/null || die "'$tool' not found after the package step"
+done
+
+# ---------------------------------------------------------------------------
+# Step 3: LZMA SDK C sources from Debian's 7zip source package.
+# ---------------------------------------------------------------------------
+if [[ -f $LZMA_DIR/C/7zArcIn.c && -f $LZMA_DIR/VERSION ]]; then
+  log "LZMA SDK present: $(head -n1 "$LZMA_DIR/VERSION")"
+else
+  command -v dpkg-source >/dev/null || die "dpkg-source missing (package dpkg-dev)"
+  # apt-get source needs the Sources indexes: update if none are on disk.
+  if ! compgen -G '/var/lib/apt/lists/*_Sources*' >/dev/null; then
+    apt_update_once
+  fi
+  tmp=$(mktemp -d /tmp/vulmo-7zip-src.XXXXXX)
+  trap 'rm -rf "$tmp"' EXIT
+  log "apt-get source 7zip (in $tmp)"
+  t0=$(date +%s)
+  # As root apt warns that the download is unsandboxed; harmless.
+  (cd "$tmp" && apt-get source -qq 7zip >"$tmp/apt-source.log" 2>&1) || {
+    cat "$tmp/apt-source.log" >&2
+    die "apt-get source 7zip failed"
+  }
+  srcdir=$(find "$tmp" -mindepth 1 -maxdepth 1 -type d -name '7zip-*' | head -n1)
+  [[ -n $srcdir && -f $srcdir/C/7zArcIn.c ]] || die "unexpected 7zip source tree in $tmp"
+  dsc=$(find "$tmp" -maxdepth 1 -name '7zip_*.dsc' | head -n1)
+  debver=$(sed -n 's/^Version:[[:space:]]*//p' "$dsc" | head -n1)
+  sdkver=$(sed -n 's/^#define MY_VERSION_NUMBERS[[:space:]]*"\(.*\)".*/\1/p' "$srcdir/C/7zVersion.h" | head -n1)
+  sdkdate=$(sed -n 's/^#define MY_DATE[[:space:]]*"\(.*\)".*/\1/p' "$srcdir/C/7zVersion.h" | head -n1)
+  mkdir -p "$LZMA_DIR"
+  rm -rf "$LZMA_DIR/C.new"
+  cp -a "$srcdir/C" "$LZMA_DIR/C.new"
+  rm -rf "$LZMA_DIR/C"
+  mv "$LZMA_DIR/C.new" "$LZMA_DIR/C"
+  # Keep the licence texts next to the sources.
+  for doc in DOC/License.txt DOC/lzma-sdk.txt DOC/readme.txt; do
+    [[ -f $srcdir/$doc ]] && cp "$srcdir/$doc" "$LZMA_DIR/"
+  done
+  [[ -f $srcdir/debian/copyright ]] && cp "$srcdir/debian/copyright" "$LZMA_DIR/debian-copyright"
+  {
+    echo "LZMA SDK ${sdkver:-unknown} (${sdkdate:-unknown date})"
+    echo "source: Debian source package 7zip ${debver:-unknown}, folder C/"
+    echo "fetched: $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  } > "$LZMA_DIR/VERSION"
+  rm -rf "$tmp"
+  trap - EXIT
+  log "LZMA SDK ${sdkver:-?} (7zip ${debver:-?}) copied to third_party/lzma/C in $(( $(date +%s) - t0 )) s"
+fi
+
+# ---------------------------------------------------------------------------
+# Step 4: Wine prefix.
+# ---------------------------------------------------------------------------
+export WINEPREFIX=$WINEPREFIX_DIR
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win64
+
+WINE_STARTED=0
+stop_wineserver() {
+  if [[ $WINE_STARTED -eq 1 ]]; then
+    # Let the server flush the registry and exit; kill it if it hangs.
+    timeout 60 wineserver -w || { warn "wineserver -w timed out; killing"; wineserver -k || true; }
+    WINE_STARTED=0
+  fi
+}
+
+if [[ -f $WINEPREFIX/system.reg ]]; then
+  log "Wine prefix present: $WINEPREFIX"
+else
+  log "creating Wine prefix $WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  t0=$(date +%s)
+  WINE_STARTED=1
+  timeout 300 wine wineboot.exe -i || die "wineboot -i failed or timed out"
+  stop_wineserver
+  [[ -f $WINEPREFIX/system.reg ]] || die "wineboot did not create $WINEPREFIX/system.reg"
+  log "Wine prefix created in $(( $(date +%s) - t0 )) s ($(du -sh "$WINEPREFIX" | cut -f1))"
+fi
+
+# Xvfb has no window manager: let Wine manage nothing and draw no frames,
+# otherwise every hide/destroy of a top-level window costs about 2 s.
+# Checked in user.reg directly so that a rerun starts no Wine process.
+x11_settings_ok() {
+  awk '
+    /^\[/ { insec = ($0 ~ /^\[Software\\\\Wine\\\\X11 Driver\]/) ; next }
+    insec && $0 == "\"Managed\"=\"N\""   { m = 1 }
+    insec && $0 == "\"Decorated\"=\"N\"" { d = 1 }
+    END { exit !(m && d) }' "$WINEPREFIX/user.reg" 2>/dev/null
+}
+if x11_settings_ok; then
+  log "Wine X11 driver settings present (Managed=N, Decorated=N)"
+else
+  log "setting HKCU\\Software\\Wine\\X11 Driver Managed=N Decorated=N"
+  WINE_STARTED=1
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null
+  stop_wineserver
+  x11_settings_ok || die "X11 driver settings were not saved in $WINEPREFIX/user.reg"
+fi
+stop_wineserver
+
+# ---------------------------------------------------------------------------
+# .gitignore
+# ---------------------------------------------------------------------------
+GITIGNORE=$REPO/.gitignore
+touch "$GITIGNORE"
+added=0
+for entry in /build/ /third_party/ /out/ '*.pyc' __pycache__/; do
+  if ! grep -qxF -- "$entry" "$GITIGNORE"; then
+    # Make sure the file ends with a newline before appending.
+    if [[ -s $GITIGNORE && $(tail -c1 "$GITIGNORE" | od -An -c | tr -d ' ') != '\n' ]]; then
+      echo >> "$GITIGNORE"
+    fi
+    echo "$entry" >> "$GITIGNORE"
+    added=$((added + 1))
+  fi
+done
+[[ $added -gt 0 ]] && log ".gitignore: added $added entr$([[ $added -eq 1 ]] && echo y || echo ies)"
+
+log "done in $(( $(date +%s) - START_TS )) s"
