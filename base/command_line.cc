@@ -239,7 +239,8 @@ CommandLine::StringType CommandLine::GetArgumentsString() const {
 
 CommandLine::StringType CommandLine::QuoteForCommandLineToArgvW(
     const StringType& word) {
-  if (word.find_first_of(L" \\\"") == StringType::npos)
+  // CommandLineToArgvW also splits at tabs, so they need quotes as well.
+  if (word.find_first_of(L" \t\\\"") == StringType::npos)
     return word;
   StringType quoted = L"\"";
   for (size_t i = 0; i < word.size(); ++i) {

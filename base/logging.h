@@ -114,6 +114,8 @@ class LogMessageVoidify {
 #define LOG_SEVERITY_WARNING ::logging::LOG_WARNING
 #define LOG_SEVERITY_ERROR ::logging::LOG_ERROR
 #define LOG_SEVERITY_FATAL ::logging::LOG_FATAL
+// <wingdi.h> defines ERROR as 0, which nested macros expand before pasting.
+#define LOG_SEVERITY_0 ::logging::LOG_ERROR
 
 #define LOG_IS_ON(severity) \
   (LOG_SEVERITY_##severity >= ::logging::GetMinLogLevel())

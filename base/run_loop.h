@@ -1,5 +1,8 @@
 // Runs the current thread's MessageLoop until Quit. Runs may nest; Quit ends
 // only this run. Quit before Run makes Run return at once.
+//
+// Threading: used only on the loop's thread; another thread that wants a run
+// to end posts a task that calls Quit.
 #ifndef BASE_RUN_LOOP_H_
 #define BASE_RUN_LOOP_H_
 

@@ -10,14 +10,15 @@
 #      if no deb-src entry exists yet;
 #   3. fetches the LZMA SDK C sources from Debian's 7zip source package into
 #      third_party/lzma/C/ (git-ignored) and records the version;
-#   4. creates the Wine prefix build/wineprefix (or $VULMO_WINEPREFIX).
+#   4. creates the Wine prefix build/cross/wineprefix (or $VULMO_WINEPREFIX)
+#      with scripts/make-wineprefix.sh.
 #
 # Environment:
-#   VULMO_WINEPREFIX   Wine prefix to create (default: <repo>/build/wineprefix)
+#   VULMO_WINEPREFIX   Wine prefix to create (default: <repo>/build/cross/wineprefix)
 #   VULMO_SKIP_APT=1   skip steps 1-2 (packages and apt sources)
 #
 # Using the prefix afterwards (tests do this themselves):
-#   export WINEPREFIX=<repo>/build/wineprefix WINEDEBUG=-all \
+#   export WINEPREFIX=<repo>/build/cross/wineprefix WINEDEBUG=-all \
 #          WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 #   Wrap every wine call in `timeout`; start one persistent server per test
 #   run (`wineserver -k; wineserver -p`) and stop it with `wineserver -k`.
@@ -35,7 +36,7 @@ set -euo pipefail
 
 START_TS=$(date +%s)
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-WINEPREFIX_DIR=${VULMO_WINEPREFIX:-$REPO/build/wineprefix}
+WINEPREFIX_DIR=${VULMO_WINEPREFIX:-$REPO/build/cross/wineprefix}
 LZMA_DIR=$REPO/third_party/lzma
 
 log() { printf '[setup] %s\n' "$*"; }
@@ -47,6 +48,7 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES=(
   g++-mingw-w64-x86-64-posix
   wine wine64 fonts-wine libgnutls30
+  fonts-wqy-microhei
   xvfb xauth
   osslsigncode openssl
   imagemagick
@@ -250,56 +252,17 @@ else
 fi
 
 # ---------------------------------------------------------------------------
-# Step 4: Wine prefix.
+# Step 4: Wine prefix (the test runner uses the same script).
 # ---------------------------------------------------------------------------
-export WINEPREFIX=$WINEPREFIX_DIR
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEARCH=win64
-
-WINE_STARTED=0
-stop_wineserver() {
-  if [[ $WINE_STARTED -eq 1 ]]; then
-    # Let the server flush the registry and exit; kill it if it hangs.
-    timeout 60 wineserver -w || { warn "wineserver -w timed out; killing"; wineserver -k || true; }
-    WINE_STARTED=0
-  fi
-}
-
-if [[ -f $WINEPREFIX/system.reg ]]; then
-  log "Wine prefix present: $WINEPREFIX"
+if [[ -f $WINEPREFIX_DIR/system.reg ]]; then
+  log "Wine prefix present: $WINEPREFIX_DIR"
 else
-  log "creating Wine prefix $WINEPREFIX"
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  t0=$(date +%s)
-  WINE_STARTED=1
-  timeout 300 wine wineboot.exe -i || die "wineboot -i failed or timed out"
-  stop_wineserver
-  [[ -f $WINEPREFIX/system.reg ]] || die "wineboot did not create $WINEPREFIX/system.reg"
-  log "Wine prefix created in $(( $(date +%s) - t0 )) s ($(du -sh "$WINEPREFIX" | cut -f1))"
+  log "creating Wine prefix $WINEPREFIX_DIR"
 fi
-
-# Xvfb has no window manager: let Wine manage nothing and draw no frames,
-# otherwise every hide/destroy of a top-level window costs about 2 s.
-# Checked in user.reg directly so that a rerun starts no Wine process.
-x11_settings_ok() {
-  awk '
-    /^\[/ { insec = ($0 ~ /^\[Software\\\\Wine\\\\X11 Driver\]/) ; next }
-    insec && $0 == "\"Managed\"=\"N\""   { m = 1 }
-    insec && $0 == "\"Decorated\"=\"N\"" { d = 1 }
-    END { exit !(m && d) }' "$WINEPREFIX/user.reg" 2>/dev/null
-}
-if x11_settings_ok; then
-  log "Wine X11 driver settings present (Managed=N, Decorated=N)"
-else
-  log "setting HKCU\\Software\\Wine\\X11 Driver Managed=N Decorated=N"
-  WINE_STARTED=1
-  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
-  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null
-  stop_wineserver
-  x11_settings_ok || die "X11 driver settings were not saved in $WINEPREFIX/user.reg"
-fi
-stop_wineserver
+t0=$(date +%s)
+"$REPO/scripts/make-wineprefix.sh" "$WINEPREFIX_DIR" || die "could not prepare the Wine prefix $WINEPREFIX_DIR"
+elapsed=$(( $(date +%s) - t0 ))
+[[ $elapsed -gt 1 ]] && log "Wine prefix ready in $elapsed s ($(du -sh "$WINEPREFIX_DIR" | cut -f1))"
 
 # ---------------------------------------------------------------------------
 # .gitignore

@@ -149,4 +149,27 @@ bool FilePath::ReferencesParent() const {
   return false;
 }
 
+bool FilePath::IsContainedRelativePath() const {
+  if (path_.empty() || path_.find(L':') != StringType::npos ||
+      IsSeparator(path_[0])) {
+    return false;
+  }
+  // Windows strips trailing dots and blanks from a component, so "..." or
+  // ".. " would mean ".." to the file system: refuse any component made of
+  // nothing but dots and blanks.
+  size_t start = 0;
+  while (start <= path_.size()) {
+    size_t end = path_.find_first_of(kSeparators, start);
+    if (end == StringType::npos)
+      end = path_.size();
+    const StringType component = path_.substr(start, end - start);
+    if (!component.empty() &&
+        component.find_first_not_of(L". ") == StringType::npos) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
 }  // namespace base

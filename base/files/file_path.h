@@ -40,6 +40,11 @@ class FilePath {
   FilePath RemoveExtension() const;
   FilePath AddExtension(const StringType& extension) const;
   bool ReferencesParent() const;
+  // True when this is a relative path that, appended to a directory, names
+  // something inside that directory: not empty, no drive letter or other
+  // ':' (which would also name an alternate data stream), no leading
+  // separator, no ".." component.
+  bool IsContainedRelativePath() const;
   // True for "C:\..." and "\\server\..." paths.
   bool IsAbsolute() const;
   void StripTrailingSeparators();

@@ -1,0 +1,651 @@
+#include "base/json/json_parser.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <system_error>
+#include <utility>
+
+#include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+
+namespace base {
+namespace internal {
+
+namespace {
+
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr size_t kByteOrderMarkLength = 3;
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+bool IsHighSurrogate(uint32_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(uint32_t unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Decodes the UTF-8 sequence at |*pos| and advances past it. False for a
+// truncated, malformed or overlong sequence, a surrogate or anything above
+// U+10FFFF; |*pos| is then unchanged.
+bool DecodeUTF8(std::string_view in, size_t* pos, uint32_t* code_point) {
+  const unsigned char lead = static_cast<unsigned char>(in[*pos]);
+  if (lead < 0x80) {
+    *code_point = lead;
+    ++*pos;
+    return true;
+  }
+  size_t trail_count;
+  uint32_t value;
+  uint32_t minimum;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    trail_count = 1;
+    value = lead & 0x1F;
+    minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    trail_count = 2;
+    value = lead & 0x0F;
+    minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    trail_count = 3;
+    value = lead & 0x07;
+    minimum = 0x10000;
+  } else {
+    return false;
+  }
+  if (in.size() - *pos - 1 < trail_count)
+    return false;
+  for (size_t i = 1; i <= trail_count; ++i) {
+    const unsigned char trail = static_cast<unsigned char>(in[*pos + i]);
+    if ((trail & 0xC0) != 0x80)
+      return false;
+    value = (value << 6) | (trail & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF ||
+      (value >= 0xD800 && value <= 0xDFFF)) {
+    return false;
+  }
+  *code_point = value;
+  *pos += 1 + trail_count;
+  return true;
+}
+
+// |text| is a number that passed the grammar check and that the conversion
+// reported as out of range. Tells an overflow (true) from an underflow by
+// the decimal exponent of its first significant digit.
+bool IsOverflow(std::string_view text) {
+  size_t i = 0;
+  if (text[i] == '-')
+    ++i;
+  int64_t magnitude = 0;
+  bool significant = false;
+  int64_t integer_digits = 0;
+  while (i < text.size() && IsDigit(text[i])) {
+    if (!significant && text[i] != '0')
+      significant = true;
+    ++integer_digits;
+    ++i;
+  }
+  if (significant) {
+    // The grammar forbids leading zeros, so the first digit is significant.
+    magnitude = integer_digits - 1;
+  }
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    int64_t position = 0;
+    while (i < text.size() && IsDigit(text[i])) {
+      ++position;
+      if (!significant && text[i] != '0') {
+        significant = true;
+        magnitude = -position;
+      }
+      ++i;
+    }
+  }
+  int64_t exponent = 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    bool negative = false;
+    if (text[i] == '+' || text[i] == '-')
+      negative = text[i++] == '-';
+    // Saturate: anything this large is far outside the double range anyway.
+    constexpr int64_t kExponentLimit = int64_t{1} << 40;
+    while (i < text.size()) {
+      if (exponent < kExponentLimit)
+        exponent = exponent * 10 + (text[i] - '0');
+      ++i;
+    }
+    if (negative)
+      exponent = -exponent;
+  }
+  return magnitude + exponent >= 0;
+}
+
+}  // namespace
+
+JSONParser::JSONParser(int options) : options_(options) {}
+
+JSONParser::~JSONParser() = default;
+
+std::unique_ptr<Value> JSONParser::Parse(std::string_view input) {
+  input_ = input;
+  pos_ = 0;
+  first_line_start_ = 0;
+  comment_end_missing_from_ = std::string_view::npos;
+  error_code_ = JSONReader::JSON_NO_ERROR;
+  error_line_ = 0;
+  error_column_ = 0;
+
+  if (input_.substr(0, kByteOrderMarkLength) == kByteOrderMark) {
+    pos_ = kByteOrderMarkLength;
+    first_line_start_ = kByteOrderMarkLength;
+  }
+
+  std::unique_ptr<Value> root = ParseValue(0);
+  if (!root)
+    return nullptr;
+
+  // One stray character after the root is tolerated, as long as nothing but
+  // whitespace and comments follows it.
+  SkipWhitespaceAndComments();
+  if (!AtEnd()) {
+    ++pos_;
+    SkipWhitespaceAndComments();
+    if (!AtEnd()) {
+      ReportError(JSONReader::JSON_UNEXPECTED_DATA_AFTER_ROOT, pos_);
+      return nullptr;
+    }
+  }
+  return root;
+}
+
+// static
+std::string JSONParser::FormatErrorMessage(int line,
+                                           int column,
+                                           const std::string& description) {
+  if (line == 0 && column == 0)
+    return description;
+  return "Line: " + std::to_string(line) + ", column: " +
+         std::to_string(column) + ", " + description;
+}
+
+void JSONParser::SkipWhitespaceAndComments() {
+  while (!AtEnd()) {
+    const char c = Peek();
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++pos_;
+      continue;
+    }
+    if (c != '/' || pos_ + 1 >= input_.size())
+      return;
+    const char next = input_[pos_ + 1];
+    if (next == '/') {
+      pos_ += 2;
+      while (!AtEnd() && Peek() != '\r' && Peek() != '\n')
+        ++pos_;
+      continue;
+    }
+    if (next != '*')
+      return;
+    if (pos_ + 2 >= comment_end_missing_from_)
+      return;
+    const size_t end = input_.find("*/", pos_ + 2);
+    if (end == std::string_view::npos) {
+      comment_end_missing_from_ = pos_ + 2;
+      return;
+    }
+    pos_ = end + 2;
+  }
+}
+
+std::unique_ptr<Value> JSONParser::ParseValue(int depth) {
+  SkipWhitespaceAndComments();
+  if (AtEnd()) {
+    ReportError(JSONReader::JSON_UNEXPECTED_TOKEN, pos_);
+    return nullptr;
+  }
+  switch (Peek()) {
+    case '{':
+      return ParseDictionary(depth);
+    case '[':
+      return ParseList(depth);
+    case '"': {
+      std::string text;
+      if (!ParseString(&text))
+        return nullptr;
+      return std::make_unique<StringValue>(std::move(text));
+    }
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+      return ParseNumber();
+    case 't':
+    case 'f':
+    case 'n':
+      return ParseLiteral();
+    default:
+      ReportError(JSONReader::JSON_UNEXPECTED_TOKEN, pos_);
+      return nullptr;
+  }
+}
+
+std::unique_ptr<Value> JSONParser::ParseDictionary(int depth) {
+  if (depth >= JSONReader::kStackMaxDepth) {
+    ReportError(JSONReader::JSON_TOO_MUCH_NESTING, pos_);
+    return nullptr;
+  }
+  ++pos_;  // '{'
+  auto dictionary = std::make_unique<DictionaryValue>();
+  SkipWhitespaceAndComments();
+  if (!AtEnd() && Peek() == '}') {
+    ++pos_;
+    return dictionary;
+  }
+  for (;;) {
+    SkipWhitespaceAndComments();
+    if (AtEnd() || Peek() != '"') {
+      ReportError(JSONReader::JSON_UNQUOTED_DICTIONARY_KEY, pos_);
+      return nullptr;
+    }
+    std::string key;
+    if (!ParseString(&key))
+      return nullptr;
+
+    SkipWhitespaceAndComments();
+    if (AtEnd() || Peek() != ':') {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return nullptr;
+    }
+    ++pos_;
+
+    std::unique_ptr<Value> value = ParseValue(depth + 1);
+    if (!value)
+      return nullptr;
+    // Keys are stored literally; a repeated key replaces the earlier value.
+    dictionary->SetWithoutPathExpansion(key, std::move(value));
+
+    SkipWhitespaceAndComments();
+    if (AtEnd()) {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return nullptr;
+    }
+    if (Peek() == '}') {
+      ++pos_;
+      return dictionary;
+    }
+    if (Peek() != ',') {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return nullptr;
+    }
+    ++pos_;
+    SkipWhitespaceAndComments();
+    if (!AtEnd() && Peek() == '}') {
+      if (!(options_ & JSON_ALLOW_TRAILING_COMMAS)) {
+        ReportError(JSONReader::JSON_TRAILING_COMMA, pos_);
+        return nullptr;
+      }
+      ++pos_;
+      return dictionary;
+    }
+  }
+}
+
+std::unique_ptr<Value> JSONParser::ParseList(int depth) {
+  if (depth >= JSONReader::kStackMaxDepth) {
+    ReportError(JSONReader::JSON_TOO_MUCH_NESTING, pos_);
+    return nullptr;
+  }
+  ++pos_;  // '['
+  auto list = std::make_unique<ListValue>();
+  SkipWhitespaceAndComments();
+  if (!AtEnd() && Peek() == ']') {
+    ++pos_;
+    return list;
+  }
+  for (;;) {
+    std::unique_ptr<Value> value = ParseValue(depth + 1);
+    if (!value)
+      return nullptr;
+    list->Append(std::move(value));
+
+    SkipWhitespaceAndComments();
+    if (AtEnd()) {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return nullptr;
+    }
+    if (Peek() == ']') {
+      ++pos_;
+      return list;
+    }
+    if (Peek() != ',') {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return nullptr;
+    }
+    ++pos_;
+    SkipWhitespaceAndComments();
+    if (!AtEnd() && Peek() == ']') {
+      if (!(options_ & JSON_ALLOW_TRAILING_COMMAS)) {
+        ReportError(JSONReader::JSON_TRAILING_COMMA, pos_);
+        return nullptr;
+      }
+      ++pos_;
+      return list;
+    }
+  }
+}
+
+std::unique_ptr<Value> JSONParser::ParseNumber() {
+  const size_t start = pos_;
+  if (Peek() == '-')
+    ++pos_;
+
+  // Integer part: "0" or a digit run that does not start with '0'.
+  if (AtEnd() || !IsDigit(Peek())) {
+    ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+    return nullptr;
+  }
+  if (Peek() == '0') {
+    ++pos_;
+    if (!AtEnd() && IsDigit(Peek())) {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return nullptr;
+    }
+  } else {
+    while (!AtEnd() && IsDigit(Peek()))
+      ++pos_;
+  }
+  const size_t integer_end = pos_;
+
+  if (!AtEnd() && Peek() == '.') {
+    ++pos_;
+    if (AtEnd() || !IsDigit(Peek())) {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return nullptr;
+    }
+    while (!AtEnd() && IsDigit(Peek()))
+      ++pos_;
+  }
+  if (!AtEnd() && (Peek() == 'e' || Peek() == 'E')) {
+    ++pos_;
+    if (!AtEnd() && (Peek() == '+' || Peek() == '-'))
+      ++pos_;
+    if (AtEnd() || !IsDigit(Peek())) {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return nullptr;
+    }
+    while (!AtEnd() && IsDigit(Peek()))
+      ++pos_;
+  }
+  const size_t end = pos_;
+
+  // A number must be followed by a separator, a closing bracket or the end:
+  // "5x" is malformed rather than a number with a stray character after it.
+  SkipWhitespaceAndComments();
+  if (!AtEnd() && Peek() != ',' && Peek() != ']' && Peek() != '}') {
+    ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+    return nullptr;
+  }
+
+  const std::string_view text = input_.substr(start, end - start);
+
+  // A plain integer that fits in 32 bits stays an integer. Ten digits at
+  // most, so the 64-bit accumulator cannot overflow.
+  if (integer_end == end) {
+    const bool negative = text[0] == '-';
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    if (digits.size() <= 10) {
+      int64_t magnitude = 0;
+      for (char c : digits)
+        magnitude = magnitude * 10 + (c - '0');
+      const int64_t value = negative ? -magnitude : magnitude;
+      if (value >= INT32_MIN && value <= INT32_MAX)
+        return std::make_unique<FundamentalValue>(static_cast<int>(value));
+    }
+  }
+
+  // Everything else is a double; the conversion does not depend on the
+  // process locale.
+  double value = 0.0;
+  const std::from_chars_result result =
+      std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ptr != text.data() + text.size() ||
+      (result.ec != std::errc() && result.ec != std::errc::result_out_of_range)) {
+    ReportError(JSONReader::JSON_SYNTAX_ERROR, start);
+    return nullptr;
+  }
+  if (result.ec == std::errc::result_out_of_range) {
+    // Too large for a double: not representable, so the read fails. Too
+    // small: the nearest double is zero.
+    if (IsOverflow(text)) {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, start);
+      return nullptr;
+    }
+    value = text[0] == '-' ? -0.0 : 0.0;
+  }
+  if (!std::isfinite(value)) {
+    ReportError(JSONReader::JSON_SYNTAX_ERROR, start);
+    return nullptr;
+  }
+  return std::make_unique<FundamentalValue>(value);
+}
+
+std::unique_ptr<Value> JSONParser::ParseLiteral() {
+  const std::string_view rest = input_.substr(pos_);
+  if (rest.substr(0, 4) == "true") {
+    pos_ += 4;
+    return std::make_unique<FundamentalValue>(true);
+  }
+  if (rest.substr(0, 5) == "false") {
+    pos_ += 5;
+    return std::make_unique<FundamentalValue>(false);
+  }
+  if (rest.substr(0, 4) == "null") {
+    pos_ += 4;
+    return Value::CreateNullValue();
+  }
+  ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+  return nullptr;
+}
+
+bool JSONParser::ParseString(std::string* out) {
+  ++pos_;  // The opening double quote.
+  for (;;) {
+    // Copy runs of plain ASCII in one go; only quotes, escapes and non-ASCII
+    // bytes need a closer look. Control characters are kept as they are.
+    const size_t run_start = pos_;
+    while (!AtEnd()) {
+      const unsigned char c = static_cast<unsigned char>(Peek());
+      if (c == '"' || c == '\\' || c >= 0x80)
+        break;
+      ++pos_;
+    }
+    out->append(input_.data() + run_start, pos_ - run_start);
+
+    if (AtEnd()) {
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return false;
+    }
+    const char c = Peek();
+    if (c == '"') {
+      ++pos_;
+      return true;
+    }
+    if (c == '\\') {
+      if (!ParseEscape(out))
+        return false;
+      continue;
+    }
+
+    const size_t sequence_start = pos_;
+    uint32_t code_point = 0;
+    if (!DecodeUTF8(input_, &pos_, &code_point) ||
+        !IsValidCharacter(code_point)) {
+      ReportError(JSONReader::JSON_UNSUPPORTED_ENCODING, sequence_start);
+      return false;
+    }
+    out->append(input_.data() + sequence_start, pos_ - sequence_start);
+  }
+}
+
+bool JSONParser::ParseEscape(std::string* out) {
+  const size_t escape_start = pos_;
+  ++pos_;  // The backslash.
+  if (AtEnd()) {
+    ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+    return false;
+  }
+  const char kind = Peek();
+  ++pos_;
+  switch (kind) {
+    case '"':
+    case '\\':
+    case '/':
+      out->push_back(kind);
+      return true;
+    case 'b':
+      out->push_back('\b');
+      return true;
+    case 'f':
+      out->push_back('\f');
+      return true;
+    case 'n':
+      out->push_back('\n');
+      return true;
+    case 'r':
+      out->push_back('\r');
+      return true;
+    case 't':
+      out->push_back('\t');
+      return true;
+    case 'v':
+      out->push_back('\v');
+      return true;
+    case 'x': {
+      uint32_t code_point = 0;
+      if (!ReadHexDigits(2, escape_start, &code_point))
+        return false;
+      AppendUTF8CodePoint(code_point, out);
+      return true;
+    }
+    case 'u': {
+      uint32_t unit = 0;
+      if (!ReadHexDigits(4, escape_start, &unit))
+        return false;
+      if (IsLowSurrogate(unit)) {
+        // A low surrogate on its own has no UTF-8 form.
+        ReportError(JSONReader::JSON_INVALID_ESCAPE, escape_start);
+        return false;
+      }
+      if (!IsHighSurrogate(unit)) {
+        AppendUTF8CodePoint(unit, out);
+        return true;
+      }
+      // A high surrogate must be followed by the escape of a low one.
+      const size_t second_start = pos_;
+      if (AtEnd() || Peek() != '\\') {
+        if (AtEnd())
+          ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+        else
+          ReportError(JSONReader::JSON_INVALID_ESCAPE, escape_start);
+        return false;
+      }
+      ++pos_;
+      if (AtEnd()) {
+        ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+        return false;
+      }
+      if (Peek() != 'u') {
+        ReportError(JSONReader::JSON_INVALID_ESCAPE, escape_start);
+        return false;
+      }
+      ++pos_;
+      uint32_t low = 0;
+      if (!ReadHexDigits(4, second_start, &low))
+        return false;
+      if (!IsLowSurrogate(low)) {
+        ReportError(JSONReader::JSON_INVALID_ESCAPE, escape_start);
+        return false;
+      }
+      AppendUTF8CodePoint(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00),
+                          out);
+      return true;
+    }
+    default:
+      ReportError(JSONReader::JSON_INVALID_ESCAPE, escape_start);
+      return false;
+  }
+}
+
+bool JSONParser::ReadHexDigits(int digits,
+                               size_t escape_start,
+                               uint32_t* value) {
+  uint32_t result = 0;
+  for (int i = 0; i < digits; ++i) {
+    if (AtEnd()) {
+      // The text ends inside the string.
+      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+      return false;
+    }
+    const int digit = HexDigitValue(Peek());
+    if (digit < 0) {
+      ReportError(JSONReader::JSON_INVALID_ESCAPE, escape_start);
+      return false;
+    }
+    result = (result << 4) | static_cast<uint32_t>(digit);
+    ++pos_;
+  }
+  *value = result;
+  return true;
+}
+
+void JSONParser::ReportError(JSONReader::JsonParseError code, size_t offset) {
+  if (error_code_ != JSONReader::JSON_NO_ERROR)
+    return;
+  error_code_ = code;
+
+  // Line and column are worked out only now, from the start of the text:
+  // one pass, and only on failure. CR, LF and CR LF each end one line.
+  size_t line = 1;
+  size_t line_start = first_line_start_;
+  for (size_t i = 0; i < offset && i < input_.size(); ++i) {
+    const char c = input_[i];
+    if (c == '\n' || c == '\r') {
+      if (c == '\r' && i + 1 < offset && input_[i + 1] == '\n')
+        ++i;
+      ++line;
+      line_start = i + 1;
+    }
+  }
+  const size_t column = offset >= line_start ? offset - line_start + 1 : 1;
+  error_line_ = line > static_cast<size_t>(INT_MAX) ? INT_MAX
+                                                    : static_cast<int>(line);
+  error_column_ = column > static_cast<size_t>(INT_MAX)
+                      ? INT_MAX
+                      : static_cast<int>(column);
+}
+
+}  // namespace internal
+}  // namespace base

@@ -1,0 +1,22 @@
+# The driver (installation sequence) and the program itself.
+add_library(net_installer_driver STATIC
+  net_installer.cc net_installer.h
+  sfx_stripper.cc sfx_stripper.h
+  unpack_thread.cc unpack_thread.h
+  work_area.cc work_area.h)
+target_link_libraries(net_installer_driver PUBLIC
+  net_installer_verification net_installer_downloader net_installer_ui base)
+
+add_executable(net_installer WIN32 net_installer_main.cc)
+target_link_libraries(net_installer PRIVATE net_installer_driver net_installer_resources)
+if(MSVC)
+  target_link_options(net_installer PRIVATE /ENTRY:wWinMainCRTStartup /OPT:REF /OPT:ICF)
+else()
+  target_link_options(net_installer PRIVATE -municode ${VULMO_STATIC_LINK}
+    $<$<CONFIG:MinSizeRel,Release>:-s -Wl,--gc-sections>)
+endif()
+# The product's size is a tracked figure (target: at most 400 KB).
+add_custom_command(TARGET net_installer POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:net_installer>
+          -P ${CMAKE_SOURCE_DIR}/cmake/PrintSize.cmake
+  VERBATIM)

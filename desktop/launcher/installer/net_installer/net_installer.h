@@ -1,0 +1,97 @@
+// The installer driver: asks the update server where the package is,
+// downloads, verifies and unpacks it, fetches partner content and runs the
+// unpacked installer.exe.
+//
+// Threading: everything here runs on the main thread as tasks of its UI
+// message loop. The downloader's callback thread and the extraction worker
+// reach the driver only through tasks posted to that loop, so no field
+// needs a lock.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_NET_INSTALLER_H_
+#define DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_NET_INSTALLER_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/run_loop.h"
+
+namespace base {
+class DictionaryValue;
+class ListValue;
+class Value;
+}  // namespace base
+
+namespace vulmo {
+namespace net_installer {
+
+class CustomMessageBox;
+class PayloadReader;
+class ProgressDialog;
+class WininetDownloader;
+
+class NetInstaller {
+ public:
+  NetInstaller();
+  NetInstaller(const NetInstaller&) = delete;
+  NetInstaller& operator=(const NetInstaller&) = delete;
+  ~NetInstaller();
+
+  // Prepares the run and runs the loop until the sequence quits it. True
+  // only when installer.exe ran and exited with 0.
+  bool Start();
+
+ private:
+  class UnpackThread;
+
+  // Contexts of OnMessageBoxClosed.
+  enum MessageBoxContext { kCancelConfirmation = 0, kErrorBox = 1 };
+
+  // Update-server exchange.
+  void FetchDownloadUrl();
+  void OnDownloadUrlFetched();
+  // Package preparation.
+  void OnPackageDownloaded(const std::string& expected_checksum);
+  bool StripPackage(const base::FilePath& archive_path);
+  void OnUnpackDone();
+  // Partner content.
+  void DownloadPartnerContent();
+  void OnPartnerContentDownloaded(const std::wstring& file_name,
+                                  const std::string& expected_checksum);
+  void WritePartnerFilesList();
+  // Launch.
+  void RunInstaller();
+  // Errors, cancel and close.
+  void HandleError(int string_id);
+  void RequestClose();
+  void OnMessageBoxClosed(int context, int result);
+  void Close();
+
+  void SetLabel(int string_id);
+  int DownloaderRetryCount() const;
+  base::FilePath ExtractionDirectory() const;
+  base::FilePath PartnerTemporaryFile() const;
+  void SwitchLanguage();
+
+  bool silent_ = false;
+  bool succeeded_ = false;
+  int32_t retry_count_ = 0;
+  base::FilePath package_path_;
+  bool close_pending_ = false;
+  std::unique_ptr<UnpackThread> unpack_thread_;
+  std::unique_ptr<PayloadReader> payload_reader_;
+  std::unique_ptr<ProgressDialog> progress_dialog_;
+  std::unique_ptr<CustomMessageBox> message_box_;
+  std::unique_ptr<WininetDownloader> downloader_;
+  std::unique_ptr<base::Value> reply_;
+  const base::ListValue* partner_content_ = nullptr;  // Points into reply_.
+  size_t current_partner_ = 0;
+  std::vector<std::string> partner_files_;
+  base::RunLoop run_loop_;
+};
+
+}  // namespace net_installer
+}  // namespace vulmo
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_NET_INSTALLER_H_

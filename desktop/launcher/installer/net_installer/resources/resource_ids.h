@@ -1,0 +1,33 @@
+// Resource identifiers of the Vulmo network installer.
+// Plain #defines only, so that both the C++ sources and windres can include it.
+#ifndef VULMO_NET_INSTALLER_RESOURCE_IDS_H_
+#define VULMO_NET_INSTALLER_RESOURCE_IDS_H_
+
+// Icon.
+#define IDI_APP_ICON 1
+
+// Dialogs.
+#define IDD_PROGRESS_DIALOG 101
+#define IDD_MESSAGE_BOX 102
+
+// Controls.
+#define IDC_PROGRESS_BAR 1000
+#define IDC_PROGRESS_LABEL 1001
+#define IDC_MESSAGE_LABEL 1002
+#define IDC_BUTTON1 1003
+#define IDC_BUTTON2 1004
+
+// Strings.
+#define IDS_INSTALLER_TITLE 37000
+#define IDS_DOWNLOADING 37001
+#define IDS_DOWNLOAD_FAILED 37002
+#define IDS_EXTRACTING 37003
+#define IDS_DOWNLOADING_PARTNER_CONTENT 37004
+#define IDS_EXTRACT_FAILED 37005
+#define IDS_CANCEL_TITLE 37006
+#define IDS_CANCEL_QUESTION 37007
+#define IDS_CONTINUE_INSTALLING 37008
+#define IDS_ABORT_INSTALLATION 37009
+#define IDS_OK 37010
+
+#endif  // VULMO_NET_INSTALLER_RESOURCE_IDS_H_

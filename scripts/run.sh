@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The demo: one real run of Vulmo NetInstaller, on this machine only.
+#
+#   scripts/run.sh [net_installer arguments, e.g. --language=de]
+#
+# 1. sets up what is missing (scripts/setup.sh: packages, LZMA SDK, prefix);
+# 2. builds the program and the test tools into build/cross;
+# 3. in a private network namespace where autoupdate.vulmo.com is 127.0.0.1:
+#    builds a sample signed package, stamps a sample payload into a signed
+#    copy of net_installer.exe, starts the local update server (HTTPS on 443,
+#    test CA trusted in the demo's Wine prefix only) and runs the installer
+#    under Wine against it;
+# 4. prints the outcome, the exit code, what installer.exe received and the
+#    log.
+#
+# With DISPLAY set the real dialogs appear on that display (and the sample
+# installer.exe shows what it received); without one everything runs under
+# Xvfb and a screenshot of the progress dialog is saved to
+# build/cross/demo/progress.png.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=$repo/build/cross
+hosts="autoupdate.vulmo.com autoupdate.vulmo.io"
+
+say() { printf '[run] %s\n' "$*"; }
+
+# 1. Set-up: quick when everything is there.
+if [[ $(id -u) -eq 0 ]]; then
+  "$repo/scripts/setup.sh"
+else
+  VULMO_SKIP_APT=1 "$repo/scripts/setup.sh"
+fi
+
+# 2. Build.
+targets=(net_installer installer_standin ui_actions trust_root sfx_stub)
+if [[ -x $repo/scripts/build.sh ]]; then
+  say "building (scripts/build.sh)"
+  "$repo/scripts/build.sh" >"$repo/build/run-build.log" 2>&1 || {
+    tail -n 40 "$repo/build/run-build.log" >&2
+    exit 1
+  }
+else
+  if [[ ! -f $build_dir/build.ninja ]]; then
+    say "configuring $build_dir"
+    cmake -S "$repo" -B "$build_dir" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  fi
+  say "building ${targets[*]}"
+fi
+ninja -C "$build_dir" -j2 "${targets[@]}" >"$repo/build/run-ninja.log" 2>&1 || {
+  tail -n 40 "$repo/build/run-ninja.log" >&2
+  exit 1
+}
+
+# 3. and 4. The run, isolated from the network.
+demo=(python3 "$repo/test/e2e/demo.py" --build-dir "$build_dir")
+if [[ -n ${DISPLAY:-} ]]; then
+  say "showing the dialogs on $DISPLAY"
+  exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- "${demo[@]}" -- "$@"
+fi
+say "no DISPLAY: running under Xvfb"
+exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- \
+  xvfb-run -a -s "-screen 0 1024x768x24" "${demo[@]}" --headless -- "$@"

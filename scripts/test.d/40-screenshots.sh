@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Pictures of the installer's dialogs as Wine draws them under Xvfb: the
+# progress dialog (normal and marquee), the cancel confirmation and the error
+# box, in English, Arabic and Persian (right-to-left), Japanese and Russian.
+#
+#   scripts/test.d/40-screenshots.sh [BUILD_DIR] [--update-docs]
+#
+# BUILD_DIR (default build/cross) must hold the built net_installer_ui_demo.
+# The PNGs go to BUILD_DIR/artifacts/screenshots/<lcid>_<scene>.png, each
+# cropped to the dialogs. --update-docs also copies the English progress
+# dialog to docs/progress_dialog.png (the picture in the README).
+#
+# Each picture is taken while net_installer_ui_demo shows the scene; the demo
+# itself checks that every text it shows is the string of the requested
+# language, and fails otherwise. Under Wine the thread locale, not the UI
+# language, picks the strings, so the demo sets both.
+#
+# Runs in a Wine prefix of its own (BUILD_DIR/wineprefix-screenshots) whose
+# Tahoma is font-linked to WenQuanYi Micro Hei (Debian fonts-wqy-microhei)
+# when that is installed: Wine's default links name Windows CJK fonts that
+# are not here, and Japanese would come out as empty boxes.
+# Exit code: 0 all pictures taken, 1 a failure, 77 no Xvfb here (skipped).
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+
+build_dir=$repo/build/cross
+update_docs=0
+for arg in "$@"; do
+  case $arg in
+    --update-docs) update_docs=1 ;;
+    *) build_dir=$arg ;;
+  esac
+done
+build_dir=$(cd "$build_dir" 2>/dev/null && pwd) || {
+  echo "40-screenshots.sh: no build directory '$build_dir'" >&2
+  exit 1
+}
+demo=$build_dir/desktop/launcher/installer/net_installer/net_installer_ui_demo.exe
+if [[ ! -f $demo ]]; then
+  echo "40-screenshots.sh: $demo is missing; build net_installer_ui_demo" >&2
+  exit 1
+fi
+for tool in import convert; do
+  command -v $tool >/dev/null || { echo "40-screenshots.sh: $tool missing (imagemagick)" >&2; exit 1; }
+done
+
+# A private X server of a known size for the whole run.
+if [[ -z ${VULMO_SCREENSHOT_XVFB:-} ]]; then
+  command -v xvfb-run >/dev/null || { echo "40-screenshots.sh: no xvfb-run; skipped" >&2; exit 77; }
+  VULMO_SCREENSHOT_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+prefix=$build_dir/wineprefix-screenshots
+exec 9>"$prefix.lock"
+flock -w 600 9 || { echo "40-screenshots.sh: $prefix is busy" >&2; exit 1; }
+"$repo/scripts/make-wineprefix.sh" "$prefix" || exit 1
+export WINEPREFIX=$prefix WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+out=$build_dir/artifacts/screenshots
+work=$(mktemp -d "$build_dir/screenshots.XXXXXX")
+cleanup() {
+  timeout 30 wineserver -k >/dev/null 2>&1
+  timeout 30 wineserver -w >/dev/null 2>&1
+  rm -rf -- "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+mkdir -p "$out"
+timeout 30 wineserver -p >/dev/null 2>&1
+
+# Wine's own Tahoma covers Latin, Greek, Cyrillic, Arabic and Hebrew but no
+# CJK, and its default font links name Windows CJK fonts that are not here.
+# Wine 8 also took glyphs only from the first linked font in our trials, so
+# the CJK pictures get Tahoma linked to WenQuanYi Micro Hei and the others
+# keep the prefix's own links. A process reads the links when it starts.
+link_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+default_links=$(timeout 60 wine reg query "$link_key" /v Tahoma 2>/dev/null | tr -d '\r' |
+  sed -n 's/^ *Tahoma *REG_MULTI_SZ *//p')
+cjk_links=
+if fc-list : file 2>/dev/null | grep -q '/wqy-microhei\.ttc: *$'; then
+  cjk_links='wqy-microhei.ttc,WenQuanYi Micro Hei'
+else
+  echo "40-screenshots.sh: fonts-wqy-microhei is not installed: CJK text will show as boxes" >&2
+fi
+current_links=$default_links
+use_links() {
+  [[ $1 == "$current_links" || -z $1 ]] && return
+  timeout 60 wine reg add "$link_key" /v Tahoma /t REG_MULTI_SZ /d "$1" /f >/dev/null 2>&1
+  current_links=$1
+}
+
+passed=0
+failed=0
+# shoot LCID SCENE
+shoot() {
+  local lcid=$1 scene=$2 name=$1_$2
+  local stop=$work/$name.stop log=$work/$name.out
+  local stop_windows="Z:${stop//\//\\}"
+  case $lcid in
+    1028 | 1041 | 1042 | 2052) use_links "$cjk_links" ;;
+    *) use_links "$default_links" ;;
+  esac
+  timeout 90 wine "$demo" "$lcid" "$scene" "$stop_windows" >"$log" 2>&1 &
+  local pid=$!
+  local ready=
+  for _ in $(seq 300); do
+    ready=$(tr -d '\r' <"$log" | sed -n 's/^READY //p')
+    [[ -n $ready ]] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [[ -z $ready ]]; then
+    touch "$stop"
+    wait "$pid"
+    echo "FAIL $name: the demo showed nothing (exit $?):" >&2
+    cat "$log" >&2
+    failed=$((failed + 1))
+    return
+  fi
+  local left top right bottom
+  read -r left top right bottom <<<"$ready"
+  # Crop to the dialogs with a small margin of the (black) screen.
+  local x=$((left > 8 ? left - 8 : 0)) y=$((top > 8 ? top - 8 : 0))
+  local w=$((right - left + 16)) h=$((bottom - top + 16))
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png"
+  touch "$stop"
+  wait "$pid"
+  local code=$?
+  local colours
+  colours=$(convert "$out/$name.png" -format %k info: 2>/dev/null || echo 0)
+  if [[ $code -ne 0 ]]; then
+    echo "FAIL $name: demo exit code $code" >&2
+    cat "$log" >&2
+    failed=$((failed + 1))
+  elif [[ ${colours:-0} -lt 16 ]]; then
+    echo "FAIL $name: the picture is blank ($colours colours)" >&2
+    failed=$((failed + 1))
+  else
+    echo "ok   $name.png (${w}x${h})"
+    passed=$((passed + 1))
+  fi
+}
+
+for lcid in 1033 1025 1041 1049; do
+  for scene in progress marquee cancel error; do
+    shoot "$lcid" "$scene"
+  done
+done
+for scene in progress cancel; do
+  shoot 1065 "$scene"
+done
+
+if [[ $update_docs -eq 1 && -f $out/1033_progress.png ]]; then
+  mkdir -p "$repo/docs"
+  cp "$out/1033_progress.png" "$repo/docs/progress_dialog.png"
+  echo "updated docs/progress_dialog.png"
+fi
+echo "pictures in $out"
+echo "screenshots: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# build_package.sh SRC_DIR OUT.exe [--sign CERT KEY] [--stub SFX_STUB_EXE]
+#
+# Makes an installer package the way Vulmo NetInstaller expects it: a 7z
+# archive of SRC_DIR's contents (SRC_DIR itself is not a path component;
+# installer.exe belongs at its top level), placed after our self-extractor
+# stub, optionally Authenticode-signed.
+#
+#   --sign CERT KEY   sign with osslsigncode (SHA-256). CERT may hold the
+#                     whole chain (leaf first), e.g. make_test_pki.sh's
+#                     vulmo-chain.pem.
+#   --stub PATH       the stub program (default: $VULMO_SFX_STUB, else
+#                     build/cross/tools/sfx_stub.exe of this repository).
+#
+# The installer cuts the package at the FIRST 7z signature, so the stub must
+# not contain those six bytes; this script refuses a stub that does, and
+# checks that the finished package's first signature is where the archive
+# starts. Needs 7zz (Debian package 7zip), osslsigncode when signing, and
+# python3.
+set -euo pipefail
+
+usage() {
+  echo "usage: $0 SRC_DIR OUT.exe [--sign CERT KEY] [--stub SFX_STUB_EXE]" >&2
+  exit 2
+}
+[[ $# -ge 2 ]] || usage
+src=$1 out=$2
+shift 2
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+stub=${VULMO_SFX_STUB:-$repo/build/cross/tools/sfx_stub.exe}
+cert="" key=""
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --sign) [[ $# -ge 3 ]] || usage; cert=$2 key=$3; shift 3 ;;
+    --stub) [[ $# -ge 2 ]] || usage; stub=$2; shift 2 ;;
+    *) usage ;;
+  esac
+done
+
+die() { echo "build_package.sh: $*" >&2; exit 1; }
+[[ -d $src ]] || die "no such directory: $src"
+[[ -f $stub ]] || die "self-extractor stub not found: $stub (build target sfx_stub or pass --stub)"
+command -v 7zz >/dev/null || die "7zz not found (install the Debian package 7zip)"
+if [[ -n $cert ]]; then
+  command -v osslsigncode >/dev/null || die "osslsigncode not found"
+  [[ -f $cert && -f $key ]] || die "certificate or key missing: $cert $key"
+fi
+
+# Prints the offset of the first 7z signature in a file, or -1.
+first_signature() {
+  python3 - "$1" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+print(data.find(bytes([0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C])))
+PY
+}
+
+stub_hit=$(first_signature "$stub")
+[[ $stub_hit == -1 ]] || die "the stub $stub contains the 7z signature at offset $stub_hit"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+src_abs=$(cd "$src" && pwd)
+(cd "$src_abs" && 7zz a -t7z -mx=9 -ms=on -bd -bso0 -bsp0 "$work/archive.7z" .) \
+  || die "7zz failed"
+cat "$stub" "$work/archive.7z" > "$work/unsigned.exe"
+
+mkdir -p "$(dirname "$out")"
+if [[ -n $cert ]]; then
+  osslsigncode sign -certs "$cert" -key "$key" -h sha256 \
+    -in "$work/unsigned.exe" -out "$work/signed.exe" >/dev/null \
+    || die "osslsigncode sign failed"
+  mv -f "$work/signed.exe" "$out"
+else
+  mv -f "$work/unsigned.exe" "$out"
+fi
+
+stub_size=$(stat -c %s "$stub")
+hit=$(first_signature "$out")
+[[ $hit == "$stub_size" ]] \
+  || die "first 7z signature of $out is at $hit, expected $stub_size"
+echo "build_package.sh: wrote $out (archive at offset $stub_size)"
