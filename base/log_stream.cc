@@ -1,7 +1,5 @@
 #include "base/log_stream.h"
 
-#include <cstdio>
-
 #include "base/strings/utf_string_conversions.h"
 
 namespace base {
@@ -38,17 +36,21 @@ LogStream& LogStream::operator<<(bool value) {
   return *this << (value ? "true" : "false");
 }
 
-LogStream& LogStream::operator<<(double value) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof(buffer), "%g", value);
-  return *this << buffer;
-}
-
 LogStream& LogStream::operator<<(const void* pointer) {
-  char buffer[2 + 2 * sizeof(void*) + 1];
-  std::snprintf(buffer, sizeof(buffer), "0x%llx",
-                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
-  return *this << buffer;
+  // By hand: the C library's formatted output would add tens of kilobytes
+  // to the program for this one use.
+  static const char kHexDigits[] = "0123456789abcdef";
+  uintptr_t value = reinterpret_cast<uintptr_t>(pointer);
+  char digits[2 * sizeof(void*)];
+  int count = 0;
+  do {
+    digits[count++] = kHexDigits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  text_ += "0x";
+  while (count > 0)
+    text_.push_back(digits[--count]);
+  return *this;
 }
 
 LogStream& LogStream::AppendSigned(long long value) {

@@ -30,7 +30,6 @@ class LogStream {
   LogStream& operator<<(unsigned value) { return AppendUnsigned(value); }
   LogStream& operator<<(unsigned long value) { return AppendUnsigned(value); }
   LogStream& operator<<(unsigned long long value) { return AppendUnsigned(value); }
-  LogStream& operator<<(double value);
   // Pointers and handles print as 0x followed by lowercase hexadecimal.
   LogStream& operator<<(const void* pointer);
 

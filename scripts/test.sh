@@ -80,7 +80,8 @@ summary() {
 }
 
 run_ctest() {
-  # Any server left over from a killed run would hold on to old state.
+  # A server left over from an earlier run may hold a dead display. The
+  # runner (build tree's wine-run) starts a fresh one detached from ctest.
   stop_wine
   # shellcheck disable=SC2086
   xvfb-run -a -s "-screen 0 1024x768x24" \

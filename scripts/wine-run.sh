@@ -14,7 +14,21 @@ timeout_s="${VULMO_WINE_TIMEOUT:-300}"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$here/make-wineprefix.sh" "$WINEPREFIX" >&2 || exit 1
 fi
-# A persistent server keeps later starts fast; -p is a no-op when one runs.
-wineserver -p >/dev/null 2>&1 || true
+# The first program in a prefix also starts Wine's background services; they
+# would inherit (and hold open) the caller's output pipes, so a runner such as
+# ctest would wait for them. Start them detached from our output first, with a
+# persistent server that keeps later starts fast.
+# Debian's Wine keeps the server's socket below a per-prefix random folder
+# in /tmp, named in the prefix's "wineserver" file.
+server_socket() {
+  local dir
+  dir=$(cat "$WINEPREFIX/wineserver" 2>/dev/null) || return 1
+  printf '/tmp/%s/server-%x-%x/socket' "$dir" \
+    "$(stat -c '%d' "$WINEPREFIX")" "$(stat -c '%i' "$WINEPREFIX")"
+}
+if [ ! -S "$(server_socket)" ]; then
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+fi
 
 exec timeout --kill-after=10 "$timeout_s" wine "$@"

@@ -1,10 +1,9 @@
 #include "base/json/json_parser.h"
 
-#include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
-#include <system_error>
 #include <utility>
 
 #include "base/strings/utf_string_conversions.h"
@@ -83,57 +82,6 @@ bool DecodeUTF8(std::string_view in, size_t* pos, uint32_t* code_point) {
   *code_point = value;
   *pos += 1 + trail_count;
   return true;
-}
-
-// |text| is a number that passed the grammar check and that the conversion
-// reported as out of range. Tells an overflow (true) from an underflow by
-// the decimal exponent of its first significant digit.
-bool IsOverflow(std::string_view text) {
-  size_t i = 0;
-  if (text[i] == '-')
-    ++i;
-  int64_t magnitude = 0;
-  bool significant = false;
-  int64_t integer_digits = 0;
-  while (i < text.size() && IsDigit(text[i])) {
-    if (!significant && text[i] != '0')
-      significant = true;
-    ++integer_digits;
-    ++i;
-  }
-  if (significant) {
-    // The grammar forbids leading zeros, so the first digit is significant.
-    magnitude = integer_digits - 1;
-  }
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    int64_t position = 0;
-    while (i < text.size() && IsDigit(text[i])) {
-      ++position;
-      if (!significant && text[i] != '0') {
-        significant = true;
-        magnitude = -position;
-      }
-      ++i;
-    }
-  }
-  int64_t exponent = 0;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    bool negative = false;
-    if (text[i] == '+' || text[i] == '-')
-      negative = text[i++] == '-';
-    // Saturate: anything this large is far outside the double range anyway.
-    constexpr int64_t kExponentLimit = int64_t{1} << 40;
-    while (i < text.size()) {
-      if (exponent < kExponentLimit)
-        exponent = exponent * 10 + (text[i] - '0');
-      ++i;
-    }
-    if (negative)
-      exponent = -exponent;
-  }
-  return magnitude + exponent >= 0;
 }
 
 }  // namespace
@@ -426,25 +374,18 @@ std::unique_ptr<Value> JSONParser::ParseNumber() {
     }
   }
 
-  // Everything else is a double; the conversion does not depend on the
-  // process locale.
-  double value = 0.0;
-  const std::from_chars_result result =
-      std::from_chars(text.data(), text.data() + text.size(), value);
-  if (result.ptr != text.data() + text.size() ||
-      (result.ec != std::errc() && result.ec != std::errc::result_out_of_range)) {
+  // Everything else is a double. strtod reads '.' as the decimal point in
+  // the "C" locale, which this program never changes; the C library's own
+  // converter keeps a large float parser out of the program.
+  const std::string number(text);
+  char* number_end = nullptr;
+  double value = std::strtod(number.c_str(), &number_end);
+  if (number_end != number.c_str() + number.size()) {
     ReportError(JSONReader::JSON_SYNTAX_ERROR, start);
     return nullptr;
   }
-  if (result.ec == std::errc::result_out_of_range) {
-    // Too large for a double: not representable, so the read fails. Too
-    // small: the nearest double is zero.
-    if (IsOverflow(text)) {
-      ReportError(JSONReader::JSON_SYNTAX_ERROR, start);
-      return nullptr;
-    }
-    value = text[0] == '-' ? -0.0 : 0.0;
-  }
+  // A result too small for a double is the nearest double (zero); one too
+  // large is not representable and fails below.
   if (!std::isfinite(value)) {
     ReportError(JSONReader::JSON_SYNTAX_ERROR, start);
     return nullptr;

@@ -198,14 +198,14 @@ TEST(SystemErrorTextTest, WhitespaceIsCollapsed) {
   }
 }
 
-// Starts the helper program, which logs INFO, VERBOSE1 and VERBOSE2 lines
-// from its own command line's "v"/"vmodule" switches; returns its log.
-std::string RunVlogChild(const base::FilePath& log_path,
-                         const std::wstring& switches) {
+// Starts the helper program, which initialises logging from its own command
+// line into |log_path| and logs INFO, VERBOSE1 and VERBOSE2 lines; returns
+// its exit code (or -1).
+int RunLogChild(const base::FilePath& log_path, const std::wstring& switches) {
   wchar_t own_path[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(nullptr, own_path, MAX_PATH);
   const base::FilePath child =
-      base::FilePath(std::wstring(own_path, length)).DirName().Append(L"vlog_child.exe");
+      base::FilePath(std::wstring(own_path, length)).DirName().Append(L"log_child.exe");
   std::wstring command_line =
       L"\"" + child.value() + L"\" \"" + log_path.value() + L"\" " + switches;
   STARTUPINFOW startup = {};
@@ -214,20 +214,19 @@ std::string RunVlogChild(const base::FilePath& log_path,
   if (!::CreateProcessW(child.value().c_str(), &command_line[0], nullptr,
                         nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
-    ADD_FAILURE() << "cannot start " << child.value() << ": "
-                  << ::GetLastError();
-    return std::string();
+    ADD_FAILURE() << "cannot start " << child.value() << ": " << ::GetLastError();
+    return -1;
   }
   const DWORD wait = ::WaitForSingleObject(process.hProcess, 30000);
-  DWORD exit_code = 1;
-  ::GetExitCodeProcess(process.hProcess, &exit_code);
-  if (wait != WAIT_OBJECT_0)
+  DWORD exit_code = static_cast<DWORD>(-1);
+  if (wait == WAIT_OBJECT_0)
+    ::GetExitCodeProcess(process.hProcess, &exit_code);
+  else
     ::TerminateProcess(process.hProcess, 1);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
   EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), wait);
-  EXPECT_EQ(0u, exit_code);
-  return base::ReadTextFile(log_path);
+  return static_cast<int>(exit_code);
 }
 
 TEST(VerboseSwitchTest, SwitchesSelectVerboseLevels) {
@@ -240,31 +239,59 @@ TEST(VerboseSwitchTest, SwitchesSelectVerboseLevels) {
       {L"--v=1", true, false},
       {L"--V=2", true, true},
       {L"--v=x", false, false},
-      {L"--vmodule=vlog_child=2", true, true},
-      {L"--vmodule=vlog_chi?d=1", true, false},
+      {L"--vmodule=log_child=2", true, true},
+      {L"--vmodule=log_chi?d=1", true, false},
       {L"--vmodule=other=2", false, false},
       {L"--vmodule=other=2 --v=1", true, false},
-      {L"--vmodule=vlog_child=0 --v=2", false, false},  // The pattern wins.
+      {L"--vmodule=log_child=0 --v=2", false, false},  // The pattern wins.
       // A pattern with a separator is matched against the whole path.
-      {L"--vmodule=*/test/vlog_child*=2", true, true},
-      {L"--vmodule=*\\test\\vlog_child.cc=1", true, false},
-      {L"--vmodule=*/other/vlog_child*=2", false, false},
+      {L"--vmodule=*/test/log_child*=2", true, true},
+      {L"--vmodule=*\\test\\log_child.cc=1", true, false},
+      {L"--vmodule=*/other/log_child*=2", false, false},
   };
   base::TempDir temp_dir;
   ASSERT_FALSE(temp_dir.path().empty());
   const base::FilePath log_path = temp_dir.path().Append(L"child.log");
   for (const auto& test : kCases) {
     SCOPED_TRACE(test.switches);
-    const std::string log = RunVlogChild(log_path, test.switches);
+    ASSERT_EQ(0, RunLogChild(log_path, test.switches));
+    const std::string log = base::ReadTextFile(log_path);
     // The child deletes the previous run's log: exactly one INFO line.
-    const size_t info = log.find(":INFO:vlog_child.cc(");
+    const size_t info = log.find(":INFO:log_child.cc(");
     ASSERT_NE(std::string::npos, info) << log;
     EXPECT_EQ(std::string::npos, log.find(":INFO:", info + 1)) << log;
     EXPECT_EQ(test.verbose1,
-              log.find(":VERBOSE1:vlog_child.cc(") != std::string::npos) << log;
+              log.find(":VERBOSE1:log_child.cc(") != std::string::npos) << log;
     EXPECT_EQ(test.verbose2,
-              log.find(":VERBOSE2:vlog_child.cc(") != std::string::npos) << log;
+              log.find(":VERBOSE2:log_child.cc(") != std::string::npos) << log;
   }
+}
+
+TEST(FatalTest, FatalMessageAndFailedCheckEndTheProcessWithCode1) {
+  const struct {
+    const wchar_t* switch_name;
+    const char* expected_line;
+  } kCases[] = {
+      {L"--fatal", "] fatal line\n"},
+      {L"--check", "] Check failed: args.size() > 5. \n"},
+  };
+  base::TempDir temp_dir;
+  ASSERT_FALSE(temp_dir.path().empty());
+  const base::FilePath log_path = temp_dir.path().Append(L"fatal.log");
+  const base::FilePath at_exit_marker = temp_dir.path().Append(L"fatal.log.atexit");
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.switch_name);
+    EXPECT_EQ(1, RunLogChild(log_path, test.switch_name));
+    const std::string log = base::ReadTextFile(log_path);
+    const size_t fatal = log.find(":FATAL:log_child.cc(");
+    ASSERT_NE(std::string::npos, fatal) << log;
+    EXPECT_NE(std::string::npos, log.find(test.expected_line, fatal)) << log;
+    // The process ended at once: no at-exit work ran.
+    EXPECT_FALSE(base::PathExists(at_exit_marker));
+  }
+  // A normal end does run it (so the check above can fail).
+  EXPECT_EQ(0, RunLogChild(log_path, L""));
+  EXPECT_TRUE(base::PathExists(at_exit_marker));
 }
 
 }  // namespace

@@ -29,8 +29,10 @@ class CustomMessageBoxTest : public ::testing::Test {
     progress_.Destroy();
   }
 
-  // The cancel confirmation (two buttons) or the error box (one).
-  void ShowBox(bool two_buttons) {
+  // The cancel confirmation (two buttons) or the error box (one). With
+  // |activate| the test makes sure the box is the active window, as it is
+  // for a user who types: other test processes may share the display.
+  void ShowBox(bool two_buttons, bool activate = true) {
     box_ = std::make_unique<CustomMessageBox>();
     const bool shown =
         two_buttons
@@ -41,6 +43,15 @@ class CustomMessageBoxTest : public ::testing::Test {
     ASSERT_TRUE(shown);
     ASSERT_NE(nullptr, box_->hwnd());
     PumpFor(50);
+    if (activate) {
+      ::SetForegroundWindow(box_->hwnd());
+      ASSERT_TRUE(PumpUntil(
+          [this] {
+            return Win32DialogDispatcher::GetInstance()->selected_hwnd() ==
+                   box_->hwnd();
+          },
+          5000));
+    }
   }
 
   base::RepeatingCallback<void(int)> Recorder() {
@@ -52,8 +63,13 @@ class CustomMessageBoxTest : public ::testing::Test {
   // Presses |key| as the user would: a key message for the focused window,
   // taken from the queue and routed through the dialog dispatcher.
   void PressKey(WPARAM key) {
+    PumpPendingMessages();
+    // Test processes running in parallel share the display and may take the
+    // activation (and so the selection) away between two steps; the keys
+    // are meant for the box.
+    Win32DialogDispatcher::GetInstance()->SelectHwnd(box_->hwnd());
     HWND target = ::GetFocus();
-    if (!target)
+    if (!target || !::IsChild(box_->hwnd(), target))
       target = box_->hwnd();
     ::PostMessageW(target, WM_KEYDOWN, key, 1);
     ::PostMessageW(target, WM_KEYUP, key, 0xC0000001);
@@ -200,7 +216,7 @@ TEST_F(CustomMessageBoxTest, DispatcherSelectionFollowsActivation) {
   ::SetForegroundWindow(progress_.hwnd());
   ASSERT_TRUE(PumpUntil([&] { return dispatcher->selected_hwnd() == progress_.hwnd(); },
                         5000));
-  ShowBox(true);
+  ShowBox(true, /*activate=*/false);
   EXPECT_TRUE(PumpUntil([&] { return dispatcher->selected_hwnd() == box_->hwnd(); },
                         5000));
   box_->Destroy();

@@ -78,8 +78,9 @@ NetInstaller::~NetInstaller() {
     unpack_thread_->StopAndJoin();
   if (downloader_ && downloader_->state() != kStateFailed)
     downloader_->StopDownload();
-  base::DeleteFile(package_path_, false);
-  base::DeleteFile(ExtractionDirectory(), true);
+  // Best effort: the log stays, and so does anything that cannot go now.
+  (void)base::DeleteFile(package_path_, false);
+  (void)base::DeleteFile(ExtractionDirectory(), true);
 }
 
 bool NetInstaller::Start() {
@@ -214,7 +215,7 @@ void NetInstaller::OnDownloadUrlFetched() {
 
 void NetInstaller::OnPackageDownloaded(const std::string& expected_checksum) {
   base::FilePath exe_path;
-  base::PathService::Get(base::FILE_EXE, &exe_path);
+  const bool have_exe_path = base::PathService::Get(base::FILE_EXE, &exe_path);
 
   if (downloader_->state() != kStateCompleted) {
     LOG(ERROR) << "Failed downloading the Vulmo package";
@@ -228,7 +229,7 @@ void NetInstaller::OnPackageDownloaded(const std::string& expected_checksum) {
   }
   // An unsigned or differently signed build of this program accepts any
   // package on its checksum alone.
-  if (VerifySignature(exe_path.value()) &&
+  if (have_exe_path && VerifySignature(exe_path.value()) &&
       !VerifySignature(package_path_.value())) {
     LOG(ERROR) << "Signature incorrect for the downloaded package";
     HandleError(IDS_DOWNLOAD_FAILED);
@@ -363,7 +364,7 @@ void NetInstaller::OnPartnerContentDownloaded(
   }
 
   LOG(ERROR) << "Failed downloading partner content";
-  base::DeleteFile(temporary_file, false);
+  (void)base::DeleteFile(temporary_file, false);  // Recreated by the retry.
   const int32_t old_retry_count = retry_count_++;
   if (old_retry_count >= kMaxSequenceRetries || DownloaderRetryCount() != 0) {
     LOG(INFO) << "Giving up on partner content download";
@@ -463,11 +464,13 @@ void NetInstaller::RequestClose() {
   // cannot ask again meanwhile.
   message_box_.reset();
   message_box_ = std::make_unique<CustomMessageBox>();
-  message_box_->Show(parent, IDS_CANCEL_TITLE, IDS_CANCEL_QUESTION,
-                     IDS_CONTINUE_INSTALLING, IDS_ABORT_INSTALLATION,
-                     [this](int result) {
-                       OnMessageBoxClosed(kCancelConfirmation, result);
-                     });
+  // Without the box the close request stays pending: the launch waits, as
+  // it would for an answer.
+  (void)message_box_->Show(parent, IDS_CANCEL_TITLE, IDS_CANCEL_QUESTION,
+                           IDS_CONTINUE_INSTALLING, IDS_ABORT_INSTALLATION,
+                           [this](int result) {
+                             OnMessageBoxClosed(kCancelConfirmation, result);
+                           });
   close_pending_ = true;
 }
 

@@ -12,6 +12,17 @@ namespace net_installer {
 LogCapture::LogCapture() {
   wchar_t directory[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, directory);
+  // The log stays open until the process ends, so each process leaves its
+  // file behind; remove those of finished runs (open ones refuse deletion).
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(
+      (std::wstring(directory) + L"vulmo_ui_test_*.log").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      ::DeleteFileW((std::wstring(directory) + found.cFileName).c_str());
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+  }
   path_ = std::wstring(directory) + L"vulmo_ui_test_" +
           std::to_wstring(::GetCurrentProcessId()) + L".log";
   logging::LoggingSettings settings;

@@ -46,7 +46,7 @@ void NetInstaller::UnpackThread::Run() {
           "vulmo::net_installer::NetInstaller::UnpackThread::Run"),
       completion_);
   // After the post: the main thread may already be handling the result.
-  base::DeleteFile(archive_path_, false);
+  (void)base::DeleteFile(archive_path_, false);
 }
 
 }  // namespace net_installer

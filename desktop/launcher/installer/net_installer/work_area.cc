@@ -1,7 +1,5 @@
 #include "desktop/launcher/installer/net_installer/work_area.h"
 
-#include <cwchar>
-
 #include "base/files/file_util.h"
 #include "base/files/path_service.h"
 #include "base/time/time.h"
@@ -34,11 +32,20 @@ bool GetLogFilePath(base::FilePath* path) {
 base::FilePath::StringType FormatPackageFileName(int year, int month, int day,
                                                  int hour, int minute,
                                                  int second) {
-  wchar_t name[64];
-  std::swprintf(name, sizeof(name) / sizeof(name[0]),
-                L"vulmo_installer_%02d%02d%02d%02d%02d%02d.exe", year, month,
-                day, hour, minute, second);
-  return name;
+  // "vulmo_installer_%02d%02d%02d%02d%02d%02d.exe": the year has four digits
+  // in practice, the others at least two.
+  base::FilePath::StringType name = L"vulmo_installer_";
+  for (int value : {year, month, day, hour, minute, second}) {
+    base::FilePath::StringType digits;
+    do {
+      digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+      value /= 10;
+    } while (value != 0);
+    if (digits.size() < 2)
+      digits.insert(digits.begin(), L'0');
+    name += digits;
+  }
+  return name + L".exe";
 }
 
 bool GetPackagePath(base::FilePath* path) {
