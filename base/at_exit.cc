@@ -10,23 +10,20 @@ AtExitManager* g_top_manager = nullptr;
 }  // namespace
 
 AtExitManager::AtExitManager() : next_manager_(g_top_manager) {
-  ::InitializeCriticalSection(&lock_);
   g_top_manager = this;
 }
 
 AtExitManager::~AtExitManager() {
   ProcessCallbacksNow();
   g_top_manager = next_manager_;
-  ::DeleteCriticalSection(&lock_);
 }
 
 void AtExitManager::RegisterCallback(AtExitCallbackType func, void* param) {
   AtExitManager* manager = g_top_manager;
   if (!manager)
     return;
-  ::EnterCriticalSection(&manager->lock_);
+  AutoLock auto_lock(manager->lock_);
   manager->stack_.push_back({func, param});
-  ::LeaveCriticalSection(&manager->lock_);
 }
 
 void AtExitManager::ProcessCallbacksNow() {
@@ -34,15 +31,15 @@ void AtExitManager::ProcessCallbacksNow() {
   if (!manager)
     return;
   for (;;) {
-    ::EnterCriticalSection(&manager->lock_);
-    if (manager->stack_.empty()) {
-      ::LeaveCriticalSection(&manager->lock_);
-      return;
+    Callback callback;
+    {
+      AutoLock auto_lock(manager->lock_);
+      if (manager->stack_.empty())
+        return;
+      callback = manager->stack_.back();
+      manager->stack_.pop_back();
     }
-    const Callback callback = manager->stack_.back();
-    manager->stack_.pop_back();
     // Run outside the lock: a callback may register further callbacks.
-    ::LeaveCriticalSection(&manager->lock_);
     callback.func(callback.param);
   }
 }

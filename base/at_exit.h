@@ -5,9 +5,9 @@
 #ifndef BASE_AT_EXIT_H_
 #define BASE_AT_EXIT_H_
 
-#include <windows.h>
-
 #include <vector>
+
+#include "base/synchronization/lock.h"
 
 namespace base {
 
@@ -31,7 +31,7 @@ class AtExitManager {
     void* param;
   };
 
-  CRITICAL_SECTION lock_;
+  Lock lock_;
   std::vector<Callback> stack_;
   AtExitManager* next_manager_;
 };

@@ -9,6 +9,7 @@
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/synchronization/lock.h"
 
 namespace base {
 namespace {
@@ -43,11 +44,8 @@ struct Provider {
 
 // The critical section is re-entrant, so a provider may ask for another key.
 struct PathData {
-  PathData() {
-    ::InitializeCriticalSection(&lock);
-    providers.push_back({&BasePathProvider, PATH_START, PATH_END});
-  }
-  CRITICAL_SECTION lock;
+  PathData() { providers.push_back({&BasePathProvider, PATH_START, PATH_END}); }
+  Lock lock;
   std::vector<Provider> providers;  // Asked from the back.
   std::map<int, FilePath> cache;
 };
@@ -79,7 +77,7 @@ bool PathService::Get(int key, FilePath* result) {
     return GetCurrentDirectoryPath(result);
 
   PathData& data = GetPathData();
-  ::EnterCriticalSection(&data.lock);
+  AutoLock auto_lock(data.lock);
   bool found = false;
   const auto cached = data.cache.find(key);
   if (cached != data.cache.end()) {
@@ -106,7 +104,6 @@ bool PathService::Get(int key, FilePath* result) {
       *result = path;
     }
   }
-  ::LeaveCriticalSection(&data.lock);
   return found;
 }
 
@@ -114,9 +111,8 @@ bool PathService::Get(int key, FilePath* result) {
 void PathService::RegisterProvider(ProviderFunc provider, int key_start,
                                    int key_end) {
   PathData& data = GetPathData();
-  ::EnterCriticalSection(&data.lock);
+  AutoLock auto_lock(data.lock);
   data.providers.push_back({provider, key_start, key_end});
-  ::LeaveCriticalSection(&data.lock);
 }
 
 }  // namespace base

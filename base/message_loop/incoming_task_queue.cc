@@ -11,11 +11,9 @@ namespace base {
 
 IncomingTaskQueue::IncomingTaskQueue(MessageLoop* message_loop)
     : message_loop_(message_loop) {
-  ::InitializeCriticalSection(&lock_);
 }
 
 IncomingTaskQueue::~IncomingTaskQueue() {
-  ::DeleteCriticalSection(&lock_);
 }
 
 bool IncomingTaskQueue::PostTask(const Location& from_here, OnceClosure task) {
@@ -30,13 +28,13 @@ bool IncomingTaskQueue::PostDelayedTask(const Location& from_here,
 bool IncomingTaskQueue::AddToIncomingQueue(const Location& from_here,
                                            OnceClosure task, int64_t delay_us,
                                            bool nestable) {
-  ::EnterCriticalSection(&lock_);
+  AutoLock auto_lock(lock_);
   const int64_t delayed_run_time =
       delay_us > 0 ? TimeTicks::Now().ToInternalValue() + delay_us : 0;
   if (!message_loop_) {
-    ::LeaveCriticalSection(&lock_);
-    // Destroyed here, outside the lock: the task's bound values may post from
+    // Destroyed outside the lock: the task's bound values may post from
     // their destructors.
+    AutoUnlock auto_unlock(lock_);
     task.Reset();
     return false;
   }
@@ -52,23 +50,20 @@ bool IncomingTaskQueue::AddToIncomingQueue(const Location& from_here,
   // hold the lock, because it clears |message_loop_| under it.
   if (was_empty)
     message_loop_->ScheduleWork();
-  ::LeaveCriticalSection(&lock_);
   return true;
 }
 
 void IncomingTaskQueue::ReloadWorkQueue(TaskQueue* work_queue) {
   DCHECK(work_queue->empty());
-  ::EnterCriticalSection(&lock_);
+  AutoLock auto_lock(lock_);
   incoming_queue_.swap(*work_queue);
-  ::LeaveCriticalSection(&lock_);
 }
 
 void IncomingTaskQueue::WillDestroyCurrentMessageLoop() {
-  TaskQueue orphans;
-  ::EnterCriticalSection(&lock_);
+  TaskQueue orphans;  // Destroyed after the lock is released.
+  AutoLock auto_lock(lock_);
   message_loop_ = nullptr;
   incoming_queue_.swap(orphans);
-  ::LeaveCriticalSection(&lock_);
 }
 
 }  // namespace base

@@ -17,6 +17,7 @@
 
 #include "base/message_loop/pending_task.h"
 #include "base/message_loop/task_runner.h"
+#include "base/synchronization/lock.h"
 
 namespace base {
 
@@ -51,7 +52,7 @@ class IncomingTaskQueue : public TaskRunner {
   void WillDestroyCurrentMessageLoop();
 
  private:
-  CRITICAL_SECTION lock_;
+  Lock lock_;
   TaskQueue incoming_queue_;     // Guarded by |lock_|.
   uint32_t next_sequence_num_ = 0;  // Guarded by |lock_|; wraps.
   MessageLoop* message_loop_;    // Guarded by |lock_|.

@@ -23,7 +23,7 @@ namespace {
 
 constexpr UINT kMsgHaveWork = MessagePumpForUI::kMsgHaveWork;
 constexpr wchar_t kPumpClassPrefix[] = L"Vulmo_MessagePumpWindow_";
-constexpr int64_t kWatchdogUs = 10 * 1000 * 1000;
+constexpr int64_t kWatchdogUs = 30 * 1000 * 1000;  // A bound, not a timing check.
 constexpr DWORD kForeignLoopLimitMs = 10000;
 
 // The message-only window of the pump of this thread's loop.
@@ -251,7 +251,7 @@ TEST(MessagePumpForUITest, BurstOfPostsFromWorkerRunsAllWithOneWakeUpAtMost) {
   const HWND pump_window = FindPumpWindowOfThisThread();
   ASSERT_NE(nullptr, pump_window);
 
-  constexpr int kTasks = 20000;
+  constexpr int kTasks = 4000;
   std::atomic<int> ran{0};
   int most_wake_ups_seen = 0;
   RunLoop run_loop;
