@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The demo: one real run of Vulmo NetInstaller, on this machine only.
 #
-#   scripts/run.sh [net_installer arguments, e.g. --language=de]
+#   scripts/run.sh [--packages DIR] [net_installer arguments, e.g. --language=de]
+#
+# --packages DIR serves the newest .exe of DIR (a package made with
+# tools/package_builder/build_package.sh) instead of the sample package.
 #
 # 1. sets up what is missing (scripts/setup.sh: packages, LZMA SDK, prefix);
 # 2. builds the program and the test tools into build/cross;
@@ -16,13 +19,15 @@
 # With DISPLAY set the real dialogs appear on that display (and the sample
 # installer.exe shows what it received); without one everything runs under
 # Xvfb and a screenshot of the progress dialog is saved to
-# build/cross/demo/progress.png.
+# build/cross/demo/progress.png. VULMO_BUILD_DIR selects another build
+# directory.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_dir=$repo/build/cross
+build_dir=${VULMO_BUILD_DIR:-$repo/build/cross}
 hosts="autoupdate.vulmo.com autoupdate.vulmo.io"
 
+mkdir -p "$repo/build"
 say() { printf '[run] %s\n' "$*"; }
 
 # 1. Set-up: quick when everything is there.
@@ -32,24 +37,12 @@ else
   VULMO_SKIP_APT=1 "$repo/scripts/setup.sh"
 fi
 
-# 2. Build.
-targets=(net_installer installer_standin ui_actions trust_root sfx_stub)
-if [[ -x $repo/scripts/build.sh ]]; then
-  say "building (scripts/build.sh)"
-  "$repo/scripts/build.sh" >"$repo/build/run-build.log" 2>&1 || {
-    tail -n 40 "$repo/build/run-build.log" >&2
-    exit 1
-  }
-else
-  if [[ ! -f $build_dir/build.ninja ]]; then
-    say "configuring $build_dir"
-    cmake -S "$repo" -B "$build_dir" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" >/dev/null
-  fi
-  say "building ${targets[*]}"
-fi
-ninja -C "$build_dir" -j2 "${targets[@]}" >"$repo/build/run-ninja.log" 2>&1 || {
-  tail -n 40 "$repo/build/run-ninja.log" >&2
+# 2. Build what the demo needs (configures build/cross on first use).
+say "building net_installer and the test tools"
+VULMO_BUILD_DIR=$build_dir "$repo/scripts/build.sh" \
+  net_installer installer_standin ui_actions trust_root sfx_stub \
+  >"$repo/build/run-build.log" 2>&1 || {
+  tail -n 40 "$repo/build/run-build.log" >&2
   exit 1
 }
 
@@ -57,8 +50,8 @@ ninja -C "$build_dir" -j2 "${targets[@]}" >"$repo/build/run-ninja.log" 2>&1 || {
 demo=(python3 "$repo/test/e2e/demo.py" --build-dir "$build_dir")
 if [[ -n ${DISPLAY:-} ]]; then
   say "showing the dialogs on $DISPLAY"
-  exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- "${demo[@]}" -- "$@"
+  exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- "${demo[@]}" "$@"
 fi
 say "no DISPLAY: running under Xvfb"
 exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- \
-  xvfb-run -a -s "-screen 0 1024x768x24" "${demo[@]}" --headless -- "$@"
+  xvfb-run -a -s "-screen 0 1024x768x24" "${demo[@]}" --headless "$@"

@@ -77,15 +77,21 @@ timeout 30 wineserver -p >/dev/null 2>&1
 # the CJK pictures get Tahoma linked to WenQuanYi Micro Hei and the others
 # keep the prefix's own links. A process reads the links when it starts.
 link_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
-default_links=$(timeout 60 wine reg query "$link_key" /v Tahoma 2>/dev/null | tr -d '\r' |
-  sed -n 's/^ *Tahoma *REG_MULTI_SZ *//p')
+# The prefix's own value, saved on first use: an interrupted run may have
+# left the CJK links in place.
+saved_links=$prefix/vulmo-tahoma-links.txt
+if [[ ! -f $saved_links ]]; then
+  timeout 60 wine reg query "$link_key" /v Tahoma 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *Tahoma *REG_MULTI_SZ *//p' >"$saved_links.tmp" && mv "$saved_links.tmp" "$saved_links"
+fi
+default_links=$(cat "$saved_links" 2>/dev/null)
 cjk_links=
 if fc-list : file 2>/dev/null | grep -q '/wqy-microhei\.ttc: *$'; then
   cjk_links='wqy-microhei.ttc,WenQuanYi Micro Hei'
 else
   echo "40-screenshots.sh: fonts-wqy-microhei is not installed: CJK text will show as boxes" >&2
 fi
-current_links=$default_links
+current_links=
 use_links() {
   [[ $1 == "$current_links" || -z $1 ]] && return
   timeout 60 wine reg add "$link_key" /v Tahoma /t REG_MULTI_SZ /d "$1" /f >/dev/null 2>&1

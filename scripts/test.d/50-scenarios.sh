@@ -8,8 +8,8 @@
 #   scripts/test.d/50-scenarios.sh [BUILD_DIR] [-- run_scenarios.py args...]
 #   e.g. scripts/test.d/50-scenarios.sh -- --only cancel
 #
-# BUILD_DIR (default build/cross) must be configured; the programs the suite
-# needs are built here if they are missing or stale. Exit code: the suite's;
+# BUILD_DIR (default $VULMO_BUILD_DIR, else build/cross): the programs the
+# suite needs are built there if they are missing or stale. Exit code: the suite's;
 # 77 when no network namespace can be created (the suite is skipped).
 set -uo pipefail
 
@@ -17,7 +17,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 hosts="autoupdate.vulmo.com autoupdate.vulmo.io downloads.vulmo.com cdn.example other.example"
 
-build_dir=$repo/build/cross
+build_dir=${VULMO_BUILD_DIR:-$repo/build/cross}
 if [[ $# -gt 0 && $1 != "--" ]]; then
   build_dir=$1
   shift
@@ -25,6 +25,7 @@ fi
 if [[ $# -gt 0 && $1 == "--" ]]; then
   shift
 fi
+mkdir -p "$build_dir" 2>/dev/null
 build_dir=$(cd "$build_dir" 2>/dev/null && pwd) || {
   echo "50-scenarios.sh: no build directory '$build_dir'" >&2
   exit 1
@@ -33,13 +34,17 @@ build_dir=$(cd "$build_dir" 2>/dev/null && pwd) || {
 if [[ -z ${VULMO_NETNS:-} ]]; then
   # Outside the namespace: bring the programs up to date first (cheap when
   # they are), then enter it.
+  if [[ ! -f $build_dir/build.ninja ]]; then
+    cmake -S "$repo" -B "$build_dir" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" >/dev/null || exit 1
+  fi
   targets=(net_installer installer_standin ui_actions trust_root sfx_stub)
   if ! ninja -C "$build_dir" -j2 "${targets[@]}" >"$build_dir/e2e-build.log" 2>&1; then
     tail -n 40 "$build_dir/e2e-build.log" >&2
     echo "50-scenarios.sh: building ${targets[*]} failed" >&2
     exit 1
   fi
-  exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- "$0" "$build_dir" -- "$@"
+  exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- bash "$0" "$build_dir" -- "$@"
 fi
 
 # --- Inside the namespace from here on. ---

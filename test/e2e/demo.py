@@ -34,19 +34,23 @@ from run_scenarios import trust_ca  # noqa: E402
 
 PACKAGE_NAME = "vulmo_sample.exe"
 # About five seconds for the sample package (about 520 KB), so the progress is visible.
-DRIP = {"chunk": 8192, "delay_ms": 80}
+DRIP = {"chunk": 8192, "delay_ms": 100}
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__,
+    parser = argparse.ArgumentParser(description=__doc__, allow_abbrev=False,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build-dir", default=os.path.join(REPO, "build", "cross"))
     parser.add_argument("--headless", action="store_true",
                         help="the display is a private Xvfb: take a screenshot, show no "
                              "message box")
-    parser.add_argument("args", nargs="*", help="extra arguments for net_installer.exe "
-                        "(e.g. --language=de)")
-    args = parser.parse_args()
+    parser.add_argument("--packages", metavar="DIR",
+                        help="serve the packages in DIR (the newest .exe) instead of the "
+                             "sample package: a maker's own package, made with "
+                             "tools/package_builder/build_package.sh")
+    # Everything else is for net_installer.exe (e.g. --language=de).
+    args, args.args = parser.parse_known_args()
+    args.args = [a for a in args.args if a != "--"]
 
     if not os.environ.get("VULMO_NETNS") or \
             socket.gethostbyname("autoupdate.vulmo.com") != "127.0.0.1":
@@ -61,12 +65,22 @@ def main():
     log("building the sample package and the stamped installer")
     artifacts.build()
 
-    # The package folder the update server answers from: just the sample.
-    packages = os.path.join(demo_dir, "packages")
-    shutil.rmtree(packages, ignore_errors=True)
-    os.makedirs(packages)
-    package = os.path.join(packages, PACKAGE_NAME)
-    shutil.copyfile(artifacts.packages["vulmo"], package)
+    if args.packages:
+        packages = os.path.abspath(args.packages)
+        script = None
+        extra = []
+    else:
+        # The package folder the update server answers from: just the sample.
+        packages = os.path.join(demo_dir, "packages")
+        shutil.rmtree(packages, ignore_errors=True)
+        os.makedirs(packages)
+        package = os.path.join(packages, PACKAGE_NAME)
+        shutil.copyfile(artifacts.packages["vulmo"], package)
+        # The folder mode answers the exchange; the script only makes the
+        # package download drip so that the progress can be seen.
+        script = {"routes": {"/packages/" + PACKAGE_NAME: {"body_file": package,
+                                                           "drip": DRIP}}}
+        extra = ["--partner-file", artifacts.partner["one.txt"]]
 
     wine = Wine(os.path.join(build_dir, "wineprefix-demo"))
     wine.ensure_prefix()
@@ -83,13 +97,8 @@ def main():
         trust_ca(wine, artifacts, artifacts.pki_ca)
         server = TestServer(
             os.path.join(demo_dir, "server"), https=artifacts.tls_dir,
-            http_port=80, https_port=443, package_dirs=[packages],
-            # The folder mode answers the exchange; the script only makes the
-            # package download drip so that the progress can be seen.
-            script={"routes": {"/packages/" + PACKAGE_NAME: {"body_file": package,
-                                                             "drip": DRIP}}},
-            extra_args=["--welcome-url", "{request_base}/welcome",
-                        "--partner-file", artifacts.partner["one.txt"]])
+            http_port=80, https_port=443, package_dirs=[packages], script=script,
+            extra_args=["--welcome-url", "{request_base}/welcome"] + extra)
         with server:
             code = run_installer(wine, artifacts, server, args, report_path, screenshot)
             requests = server.requests()
@@ -107,6 +116,8 @@ def run_installer(wine, artifacts, server, args, report_path, screenshot):
     process = wine.popen(stub, ["--v=1"] + args.args, env)
     if args.headless:
         take_screenshot(wine, artifacts, server, screenshot)
+    elif show:
+        log("close the sample installer's message box to finish")
     try:
         # A person may take their time with the sample installer's box.
         return process.wait(timeout=None if show else 120)
@@ -124,7 +135,8 @@ def take_screenshot(wine, artifacts, server, screenshot):
     if code != 0:
         log("no progress dialog to photograph: %s" % output.strip())
         return
-    if not server.wait_for_requests(1, timeout=30, path="/packages/" + PACKAGE_NAME):
+    if not [r for r in server.wait_for_requests(2, timeout=30)
+            if r["path"].startswith("/packages/")]:
         log("the package download did not start")
         return
     time.sleep(2.0)  # part of the package is in: the bar has moved

@@ -11,6 +11,7 @@ import os
 import random
 import shutil
 import subprocess
+import tempfile
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -39,15 +40,31 @@ def windows_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def run_to_end(command, timeout, **kwargs):
+    """Runs a command; returns (exit code or None on time-out, output).
+
+    The output goes through a file, not a pipe: a Wine program may start the
+    prefix's service processes, which inherit its output handles and live
+    on, so a pipe would never reach its end."""
+    with tempfile.TemporaryFile() as output:
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=output,
+                                   stderr=subprocess.STDOUT, **kwargs)
+        try:
+            code = process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            code = None
+        output.seek(0)
+        return code, output.read().decode("utf-8", "replace")
+
+
 def run(command, timeout=120, **kwargs):
     """Runs a helper command; raises with its output when it fails."""
-    result = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT, timeout=timeout, **kwargs)
-    if result.returncode != 0:
-        raise RuntimeError("command failed (%d): %s\n%s" % (
-            result.returncode, " ".join(command),
-            result.stdout.decode("utf-8", "replace")))
-    return result.stdout.decode("utf-8", "replace")
+    code, output = run_to_end(command, timeout, **kwargs)
+    if code != 0:
+        raise RuntimeError("command failed (%s): %s\n%s" % (code, " ".join(command), output))
+    return output
 
 
 class Wine:
@@ -85,21 +102,15 @@ class Wine:
             timeout=600)
 
     def start_server(self):
-        subprocess.run(["wineserver", "-p"], env=self.env, timeout=30,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        run_to_end(["wineserver", "-p"], 30, env=self.env)
         self.server_started = True
 
     def stop_server(self):
-        if self.server_started:
-            # Only this prefix's server: WINEPREFIX selects it.
-            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=self.env, timeout=60,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            self.server_started = False
-
-    def command(self, exe, args=()):
-        return ["timeout", "--kill-after=5", "600", "wine", exe] + list(args)
+        """Ends this prefix's wineserver (WINEPREFIX selects it) and with it
+        every Wine process of the prefix."""
+        run_to_end(["wineserver", "-k"], 30, env=self.env)
+        run_to_end(["wineserver", "-w"], 60, env=self.env)
+        self.server_started = False
 
     def popen(self, exe, args=(), extra_env=None, **kwargs):
         env = dict(self.env)
@@ -110,15 +121,9 @@ class Wine:
     def run(self, exe, args=(), timeout=60, extra_env=None):
         """Runs a program to its end; returns (exit code, output text).
         A program still running at the time limit is killed: (None, ...)."""
-        process = self.popen(exe, args, extra_env, stdout=subprocess.PIPE,
-                             stderr=subprocess.STDOUT)
-        try:
-            output, _ = process.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            output, _ = process.communicate()
-            return None, output.decode("utf-8", "replace")
-        return process.returncode, output.decode("utf-8", "replace")
+        env = dict(self.env)
+        env.update(extra_env or {})
+        return run_to_end(["wine", exe] + list(args), timeout, env=env)
 
     def reg_add(self, key, name, value):
         code, output = self.run("reg", ["add", key, "/v", name, "/d", value, "/f"],
@@ -245,8 +250,8 @@ class Artifacts:
     def _make_package_source(self, filler_size):
         installer = os.path.join(self.package_src, "installer.exe")
         shutil.copyfile(self.exe("installer_standin"), installer)
-        # Without its symbols the stand-in packs small, so the filler alone
-        # decides how long a dripped download takes.
+        # Without its symbols the stand-in packs small and the packages stay
+        # quick to build and to drip.
         strip = shutil.which("x86_64-w64-mingw32-strip")
         if strip:
             run([strip, installer])
@@ -255,15 +260,15 @@ class Artifacts:
         os.makedirs(os.path.join(self.package_src, "docs"), exist_ok=True)
         with open(os.path.join(self.package_src, "docs", "notes.txt"), "w") as out:
             out.write("A file in a subfolder of the package.\n")
-        # Incompressible, so the package is big enough for a dripped download
-        # to take a few seconds; seeded, so every run builds the same bytes.
+        # Incompressible, so that the archive holds some real packed data;
+        # seeded, so every run builds the same bytes.
         generator = random.Random(20140925)
         with open(os.path.join(self.package_src, "filler.bin"), "wb") as out:
             out.write(bytes(generator.getrandbits(8) for _ in range(filler_size)))
 
-    def _build_package(self, out, sign_as=None):
+    def _build_package(self, out, sign_as=None, source=None):
         command = ["bash", os.path.join(REPO, "tools", "package_builder", "build_package.sh"),
-                   self.package_src, out, "--stub", self.exe("sfx_stub")]
+                   source or self.package_src, out, "--stub", self.exe("sfx_stub")]
         if sign_as:
             crt, key = self.cert(sign_as)
             command += ["--sign", crt, key]
@@ -290,6 +295,12 @@ class Artifacts:
         self.sign(p("corrupt-unsigned.exe"), p("corrupt.exe"), VULMO_SIGNER)
         os.remove(p("corrupt-unsigned.exe"))
 
+        # A package whose archive has no installer.exe.
+        without = os.path.join(self.out_dir, "package-src-no-installer")
+        shutil.copytree(self.package_src, without)
+        os.remove(os.path.join(without, "installer.exe"))
+        self._build_package(p("noinstaller.exe"), VULMO_SIGNER, source=without)
+
         # A signed program with no 7z archive at all.
         self.sign(self.exe("installer_standin"), p("no7z.exe"), VULMO_SIGNER)
         with open(p("no7z.exe"), "rb") as source:
@@ -311,34 +322,25 @@ class Artifacts:
             self.partner[name] = path
 
     def _make_stubs(self, payload):
-        self.payload = payload
         stub = self.exe("net_installer")
-        variants = {
-            "unsigned": None,
-            "signed": None,
-            "stamped": None,
-            "stamped_xp": None,
+        self.stubs = {
+            "unsigned": os.path.join(self.stubs_dir, "unsigned", "net_installer.exe"),
+            "signed": os.path.join(self.stubs_dir, "signed", "net_installer.exe"),
+            "stamped": os.path.join(self.stubs_dir, "stamped", "net_installer.exe"),
+            # The stamped program under another name, for which the prefix
+            # reports Windows XP (a per-application Wine version): the
+            # thread-locale path of the language switch.
+            "stamped_xp": os.path.join(self.stubs_dir, "stamped_xp", XP_STUB_NAME),
         }
-        for variant in variants:
-            os.makedirs(os.path.join(self.stubs_dir, variant), exist_ok=True)
-        path = lambda variant, name="net_installer.exe": os.path.join(
-            self.stubs_dir, variant, name)
-        shutil.copyfile(stub, path("unsigned"))
-        self.sign(stub, path("signed"), VULMO_SIGNER)
+        for path in self.stubs.values():
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+        shutil.copyfile(stub, self.stubs["unsigned"])
+        self.sign(stub, self.stubs["signed"], VULMO_SIGNER)
         payload_file = os.path.join(self.out_dir, "payload.txt")
         with open(payload_file, "wb") as out:
             out.write(payload)
-        stamp_payload(self, path("signed"), path("stamped"), payload_file)
-        # The same program under another name, which the prefix reports as
-        # Windows XP (a per-application Wine version): the thread-locale path
-        # of the language switch.
-        shutil.copyfile(path("stamped"), path("stamped_xp", XP_STUB_NAME))
-        self.stubs = {
-            "unsigned": path("unsigned"),
-            "signed": path("signed"),
-            "stamped": path("stamped"),
-            "stamped_xp": path("stamped_xp", XP_STUB_NAME),
-        }
+        stamp_payload(self, self.stubs["signed"], self.stubs["stamped"], payload_file)
+        shutil.copyfile(self.stubs["stamped"], self.stubs["stamped_xp"])
         # What the program will read: the sample payload plus the stamper's
         # padding spaces.
         stamped = read_payload_block(self.stubs["stamped"])

@@ -21,6 +21,7 @@ import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -124,7 +125,8 @@ class UiDriver(threading.Thread):
         code, output = self.runner.wine.run(
             self.runner.ui_actions, [action, title, str(control), str(UI_STEP_TIMEOUT_S)],
             timeout=UI_STEP_TIMEOUT_S + 15)
-        self.result.ui_outputs.append(output.strip("\r\n") if action == "text" else None)
+        self.result.ui_outputs.append(output.strip("\r\n") if action == "text" and code == 0
+                                      else None)
         if code != 0:
             return "ui_actions exited with %r: %s" % (code, output.strip())
         return None
@@ -145,6 +147,7 @@ class Runner:
     # --- Set-up -------------------------------------------------------------
 
     def set_up(self):
+        shutil.rmtree(self.results_dir, ignore_errors=True)
         self.artifacts.build()
         self.ctx = sc.Ctx(self.artifacts)
         self.ui_actions = self.artifacts.exe("ui_actions")
@@ -193,24 +196,26 @@ class Runner:
         extra_env = {"VULMO_STANDIN_REPORT": windows_path(report_path),
                      "VULMO_STANDIN_EXIT_CODE": str(scenario.standin_exit)}
         started = time.monotonic()
+        output = tempfile.TemporaryFile()
         process = self.wine.popen(self.artifacts.stubs[scenario.stub], sc.own_args(scenario),
-                                  extra_env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                                  extra_env, stdout=output, stderr=subprocess.STDOUT)
         driver = None
         if scenario.ui:
             driver = UiDriver(self, scenario.ui, result, report_path)
             driver.start()
         try:
-            output, _ = process.communicate(timeout=scenario.timeout)
-            result.exit_code = process.returncode
+            result.exit_code = process.wait(timeout=scenario.timeout)
         except subprocess.TimeoutExpired:
             process.kill()
-            output, _ = process.communicate()
+            process.wait()
             result.exit_code = None
             # Whatever it left running in this prefix goes too.
             self.wine.stop_server()
             self.wine.start_server()
         result.duration = time.monotonic() - started
-        result.output = output.decode("utf-8", "replace")
+        output.seek(0)
+        result.output = output.read().decode("utf-8", "replace")
+        output.close()
         if driver:
             driver.join(UI_STEP_TIMEOUT_S + 20)
 
@@ -263,7 +268,7 @@ def trust_ca(wine, artifacts, ca_path):
 
 # --- Checking -----------------------------------------------------------------
 
-def check(scenario, ctx, result, wine):
+def check(scenario, ctx, result):
     failures = []
 
     def attempt(function, *args):
@@ -380,6 +385,8 @@ def main():
     parser.add_argument("--prefix", help="Wine prefix (default BUILD/wineprefix-e2e)")
     parser.add_argument("--only", help="run the scenarios whose name matches this regex")
     parser.add_argument("--list", action="store_true", help="list the scenarios and exit")
+    parser.add_argument("--keep", action="store_true",
+                        help="also keep the details of passing scenarios in BUILD/e2e/results")
     parser.add_argument("--display", action="store_true",
                         help="show the dialogs on $DISPLAY instead of Wine's null driver")
     args = parser.parse_args()
@@ -408,7 +415,7 @@ def main():
             % (time.monotonic() - suite_started, len(table)))
         for scenario in table:
             result = runner.run_scenario(scenario)
-            failures = check(scenario, runner.ctx, result, runner.wine)
+            failures = check(scenario, runner.ctx, result)
             if failures:
                 failed += 1
                 folder = runner.save(scenario, result, failures)
@@ -418,6 +425,8 @@ def main():
                 print("     details: %s" % folder, flush=True)
             else:
                 passed += 1
+                if args.keep:
+                    runner.save(scenario, result, [])
                 print("PASS %-40s %5.1f s" % (scenario.name, result.duration), flush=True)
     finally:
         runner.tear_down()

@@ -29,6 +29,8 @@ BOX_LABEL, BOX_FIRST, BOX_SECOND = 1002, 1003, 1004
 # A download slow enough for a user to act while it runs (a few seconds for
 # the test package).
 DRIP = {"chunk": 8192, "delay_ms": 60}
+# Twice as long, where several user actions must all fit into the download.
+SLOW_DRIP = {"chunk": 8192, "delay_ms": 120}
 
 # Files of the test package beside installer.exe (the standin lists only the
 # top level; "docs" is a folder).
@@ -403,8 +405,8 @@ def scenario_table():
         args=own,
         script=lambda c: routes(c.reply(welcome=WELCOME_URL), pkg_vulmo=c.package("vulmo")),
         log=[STARTUP_LINE,
-             P(r'Command line: .*net_installer\.exe --v=1 --language=de --silent '
-               r'"/Extra-Switch=Some Value" "plain argument"'),
+             P(r'Command line: .*net_installer\.exe"? --v=1 --language=de --silent '
+               r'/extra-switch="Some Value" "plain argument"'),
              "Switching language", "Looking up LCID for de", "Reading Payload"]
             + attempt_log() + LAUNCH_LOG,
         installer=Installer(args=installer_args(
@@ -604,6 +606,36 @@ def scenario_table():
                             files=PACKAGE_FILES | {"server_tracking_data", "one.txt"}),
         checks=[check_downloads("/partner/one.txt", 2), check_downloads("/partner/two.dat", 4)]))
 
+    add(Scenario(
+        name="partner_list_from_current_reply",
+        summary="a retry whose reply has an empty partner_content list uses no partner "
+                "content, although the first reply had some",
+        script=lambda c: routes(
+            [c.reply(checksum="f" * 64, partner=[c.partner_entry("one.txt")]),
+             c.reply(partner=[])],
+            pkg_vulmo=c.package("vulmo"), partner_one=c.partner_file("one.txt")),
+        log=START_LOG + ["Checksum incorrect for the downloaded package", "Retrying"]
+            + attempt_log() + LAUNCH_LOG,
+        absent=["We have extra partner content"],
+        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"}),
+        checks=[check_not_requested("/partner/one.txt")]))
+
+    add(Scenario(
+        name="partner_same_filename_twice",
+        summary="two entries with the same filename: the second replaces the first, the "
+                "name is listed twice",
+        script=lambda c: routes(
+            c.reply(partner=[c.partner_entry("one.txt", filename="same.bin"),
+                             c.partner_entry("two.dat", filename="same.bin")]),
+            pkg_vulmo=c.package("vulmo"),
+            partner_one=c.partner_file("one.txt"), partner_two=c.partner_file("two.dat")),
+        log=START_LOG + attempt_log() + ["We have extra partner content"] + LAUNCH_LOG,
+        installer=Installer(args=installer_args(),
+                            files=PACKAGE_FILES | {"server_tracking_data", "same.bin",
+                                                   "files_list"},
+                            files_list="same.bin\r\nsame.bin\r\n"),
+        checks=[check_file_size("same.bin", lambda c: c.a.partner["two.dat"])]))
+
     escapes = [("dotdot", "..\\evil.txt", "users/{user}/Temp/Vulmo NetInstaller/evil.txt"),
                ("drive", "C:\\x", "x"),
                ("rooted", "/abs", "abs")]
@@ -637,7 +669,7 @@ def scenario_table():
         name="cancel_then_continue",
         summary='closing the progress dialog asks for confirmation; "Continue installing" '
                 "goes on and installs",
-        script=slow,
+        script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo", drip=SLOW_DRIP)),
         ui=[("close", PROGRESS_TITLE, PROGRESS_BAR), ("text", CONFIRM_TITLE, BOX_LABEL),
             ("click", CONFIRM_TITLE, BOX_FIRST)],
         log=START_LOG + ["Attempt to close our dialog", "Displaying custom message box",
@@ -699,6 +731,34 @@ def scenario_table():
         absent=["Running the Vulmo Installer"]))
 
     add(Scenario(
+        name="retries_used_up_while_confirmation_open",
+        summary="the retries run out while the cancel confirmation is open: the error box "
+                "replaces it; OK ends with exit 1",
+        script=lambda c: routes({"status": 500, "delay_ms": 1200}),
+        ui=[("close", PROGRESS_TITLE, PROGRESS_BAR), ("wait", CONFIRM_TITLE, BOX_FIRST),
+            ("text", ERROR_TITLE, BOX_LABEL), ("click", ERROR_TITLE, BOX_SECOND)],
+        exit_code=1,
+        log=START_LOG + ["Attempt to close our dialog", "Displaying custom message box",
+                         "Retrying", "Retrying", "Retrying", "Used up our retries",
+                         "Destroying custom message box", "Displaying custom message box",
+                         "Closing"],
+        counts={"Displaying custom message box": 2, "Retrying": 3},
+        absent=["Running the Vulmo Installer", "User aborted the installation",
+                "The user resumed the installation"],
+        checks=[check_exchange(4), check_ui_output(2, "Failed to download Vulmo.")]))
+
+    add(Scenario(
+        name="installer_missing_in_package",
+        summary="a package without installer.exe: the launch fails, exit 1, no retry and "
+                "no box",
+        script=lambda c: routes(c.reply("noinstaller"), pkg_noinstaller=c.package("noinstaller")),
+        exit_code=1,
+        log=START_LOG + attempt_log(package_url="http://downloads.vulmo.com/pkg/noinstaller.exe")
+            + LAUNCH_LOG,
+        counts={"Retrying": 0},
+        absent=["Displaying custom message box"]))
+
+    add(Scenario(
         name="installer_exit_code_nonzero",
         summary="installer.exe exiting with 7 makes the program exit with 1",
         script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo")),
@@ -752,6 +812,17 @@ def check_partner_sizes(ctx, result):
         expect(files.get(name, {}).get("size") == os.path.getsize(path),
                "%s beside installer.exe has size %r, expected %d"
                % (name, files.get(name, {}).get("size"), os.path.getsize(path)))
+
+
+def check_file_size(name, source):
+    """The file beside installer.exe has the size of the file source(ctx)."""
+    def check(ctx, result):
+        import os
+        files = {f["name"]: f for f in result.report["files"]}
+        wanted = os.path.getsize(source(ctx))
+        expect(files.get(name, {}).get("size") == wanted, "%s beside installer.exe has size "
+               "%r, expected %d" % (name, files.get(name, {}).get("size"), wanted))
+    return check
 
 
 def check_resume_delay(ctx, result):
