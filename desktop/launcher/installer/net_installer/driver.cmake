@@ -8,6 +8,9 @@ target_link_libraries(net_installer_driver PUBLIC
   net_installer_verification net_installer_downloader net_installer_ui base)
 
 add_executable(net_installer WIN32 net_installer_main.cc)
+if(MINGW)
+  target_sources(net_installer PRIVATE ${CMAKE_SOURCE_DIR}/base/win/mingw_no_exceptions_runtime.cc)
+endif()
 target_link_libraries(net_installer PRIVATE net_installer_driver net_installer_resources)
 if(MSVC)
   target_link_options(net_installer PRIVATE /ENTRY:wWinMainCRTStartup /OPT:REF /OPT:ICF)
