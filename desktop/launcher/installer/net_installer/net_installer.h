@@ -42,9 +42,10 @@ class NetInstaller {
   // only when installer.exe ran and exited with 0.
   bool Start();
 
- private:
+  // The extraction worker of one attempt (unpack_thread.h).
   class UnpackThread;
 
+ private:
   // Contexts of OnMessageBoxClosed.
   enum MessageBoxContext { kCancelConfirmation = 0, kErrorBox = 1 };
 
