@@ -100,9 +100,9 @@ use_links() {
 
 passed=0
 failed=0
-# shoot LCID SCENE
+# shoot LCID SCENE [ATTEMPT]
 shoot() {
-  local lcid=$1 scene=$2 name=$1_$2
+  local lcid=$1 scene=$2 attempt=${3:-1} name=$1_$2
   local stop=$work/$name.stop log=$work/$name.out
   local stop_windows="Z:${stop//\//\\}"
   case $lcid in
@@ -121,7 +121,16 @@ shoot() {
   if [[ -z $ready ]]; then
     touch "$stop"
     wait "$pid"
-    echo "FAIL $name: the demo showed nothing (exit $?):" >&2
+    local code=$?
+    rm -f "$stop"
+    # On a loaded machine a Wine start now and then dies before the program
+    # runs (exit 1, no output at all): one more try before calling it a fault.
+    if [[ $attempt -eq 1 && ! -s $log ]]; then
+      echo "retry $name: the demo ended without output (exit $code)" >&2
+      shoot "$lcid" "$scene" 2
+      return
+    fi
+    echo "FAIL $name: the demo showed nothing (exit $code):" >&2
     cat "$log" >&2
     failed=$((failed + 1))
     return
