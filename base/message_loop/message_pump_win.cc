@@ -290,6 +290,12 @@ bool MessagePumpForUI::ProcessPumpReplacementMessage() {
   if (!have_message)
     return false;
 
+  // A second wake-up (left by a run that ended, or posted from outside) is
+  // only a duplicate: the caller does the work next. Handling it here would
+  // replace it again, post another, and recurse without end.
+  if (message.message == kMsgHaveWork && message.hwnd == message_hwnd_)
+    return true;
+
   // Handling the message may run a nested loop in system code that never
   // returns to us in time; make sure a wake-up is queued for it first.
   ScheduleWork();

@@ -276,6 +276,26 @@ TEST(MessagePumpForUITest, BurstOfPostsFromWorkerRunsAllWithOneWakeUpAtMost) {
   EXPECT_LE(most_wake_ups_seen, 1);
 }
 
+// Wake-ups left over in the queue (a run that ended, a post from outside)
+// are duplicates: replacing one by the next must not chain without end.
+TEST(MessagePumpForUITest, DuplicateWakeUpsInTheQueueDoNotChain) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  const HWND pump_window = FindPumpWindowOfThisThread();
+  ASSERT_NE(nullptr, pump_window);
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(::PostMessageW(pump_window, kMsgHaveWork, 0, 0));
+  RunLoop run_loop;
+  Watchdog watchdog(&run_loop);
+  bool ran = false;
+  loop.PostTask(FROM_HERE, [&] {
+    ran = true;
+    run_loop.Quit();
+  });
+  run_loop.Run();
+  EXPECT_FALSE(watchdog.fired());
+  EXPECT_TRUE(ran);
+}
+
 TEST(MessagePumpForUITest, DelayedTaskRunsWhenDue) {
   MessageLoop loop(MessageLoop::TYPE_UI);
   RunLoop run_loop;

@@ -39,7 +39,7 @@ if [[ ! -f $exe ]]; then
 fi
 
 if [[ -z ${VULMO_NETNS:-} ]]; then
-  exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- "$0" "$build_dir" -- "$@"
+  exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- bash "$0" "$build_dir" -- "$@"
 fi
 
 # --- Inside the namespace from here on. ---
@@ -54,7 +54,7 @@ fi
 "$repo/scripts/make-wineprefix.sh" "$prefix" || exit 1
 export WINEPREFIX=$prefix VULMO_WINEPREFIX=$prefix WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export VULMO_WINE_TIMEOUT=${VULMO_WINE_TIMEOUT:-900}
+export VULMO_WINE_TIMEOUT=${VULMO_WINE_TIMEOUT:-300}
 wine_run=$repo/scripts/wine-run.sh
 
 work=$(mktemp -d "$build_dir/downloader-test.XXXXXX")

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <cwchar>
 #include <cwctype>
-#include <mutex>
 #include <utility>
 
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/message_loop/task_runner.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/lock.h"
 #include "build_constants.h"
 #include "desktop/launcher/installer/net_installer/downloader_delegate.h"
 
@@ -76,10 +76,14 @@ DWORD ToInternetError(DWORD error) {
 // is recursive because WinINet may call back synchronously from inside a
 // call made under it (handle creation, closing).
 struct WininetDownloader::Core {
-  std::recursive_mutex lock;
+  base::Lock lock;  // Re-entrant on the owning thread.
   // Cleared (under the lock) by the destructor. Written only on the owner's
   // thread, so posted tasks may read it there without the lock.
   std::atomic<WininetDownloader*> downloader{nullptr};
+  // Set by StopDownload and the destructor before they take the lock, so a
+  // read loop that holds it stops after the piece in hand instead of
+  // draining everything that has arrived.
+  std::atomic<bool> interrupted{false};
 };
 
 // The WinINet context value of one connection or request handle. It lives
@@ -110,7 +114,8 @@ WininetDownloader::~WininetDownloader() {
   {
     // Waits for a callback that is working on this object right now; later
     // ones, and tasks still queued, find the pointer cleared.
-    std::lock_guard<std::recursive_mutex> lock(core_->lock);
+    core_->interrupted = true;
+    base::AutoLock lock(core_->lock);
     core_->downloader = nullptr;
     request_context_ = nullptr;
   }
@@ -156,7 +161,7 @@ bool WininetDownloader::StartDownload(const std::wstring& url,
   base::MessageLoop* loop = base::MessageLoop::current();
   CHECK(loop);
   {
-    std::lock_guard<std::recursive_mutex> lock(core_->lock);
+    base::AutoLock lock(core_->lock);
     delegate_ = delegate;
     done_callback_ = std::move(done_callback);
     task_runner_ = loop->task_runner();
@@ -177,7 +182,7 @@ bool WininetDownloader::StartDownload(const std::wstring& url,
 
   // Held until the state says a request is out, so that its completion,
   // which may arrive on another thread at once, finds the state it expects.
-  std::lock_guard<std::recursive_mutex> lock(core_->lock);
+  base::AutoLock lock(core_->lock);
   // A second start on the same object abandons the first transfer.
   AbandonRequest(/*close_connection=*/true);
   auto* connection_context = new HandleContext(core_, 0);
@@ -201,7 +206,8 @@ bool WininetDownloader::StartDownload(const std::wstring& url,
 void WininetDownloader::StopDownload() {
   LOG(INFO) << "Stopping the download";
   // Waits for a callback that may be writing to the file right now.
-  std::lock_guard<std::recursive_mutex> lock(core_->lock);
+  core_->interrupted = true;
+  base::AutoLock lock(core_->lock);
   file_.Close();
   SetState(kStateStopped);
 }
@@ -323,7 +329,7 @@ void CALLBACK WininetDownloader::InternetStatusCallback(LPVOID handle,
   // |handle_context| may be released while the handlers below close its
   // handle; only these copies are used afterwards.
   const std::shared_ptr<Core> core = handle_context->core;
-  std::unique_lock<std::recursive_mutex> lock(core->lock);
+  base::AutoLock lock(core->lock);
   WininetDownloader* downloader = core->downloader.load();
   // Notifications of a replaced or abandoned request (and the connection's)
   // never act: the request they belong to is no longer ours.
@@ -335,9 +341,9 @@ void CALLBACK WininetDownloader::InternetStatusCallback(LPVOID handle,
   else
     downloader->OnRedirect(info, info_length);
 
-  if (downloader->proxy_prompt_ != ProxyPrompt::kPending)
+  if (!downloader->proxy_prompt_pending_)
     return;
-  downloader->proxy_prompt_ = ProxyPrompt::kNone;
+  downloader->proxy_prompt_pending_ = false;
   const HWND owner =
       downloader->delegate_ ? downloader->delegate_->hwnd() : nullptr;
   const HINTERNET request = downloader->request_;
@@ -345,13 +351,15 @@ void CALLBACK WininetDownloader::InternetStatusCallback(LPVOID handle,
   // The prompt waits for the user, and its owner window belongs to the
   // owner's thread: holding the lock here could leave that thread waiting
   // for us while the prompt waits for it.
-  lock.unlock();
-  const DWORD result = InternetErrorDlg(
-      owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
-      FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
-          FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
-      nullptr);
-  lock.lock();
+  DWORD result;
+  {
+    base::AutoUnlock unlock(core->lock);
+    result = InternetErrorDlg(
+        owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
+        FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+            FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+        nullptr);
+  }
   downloader = core->downloader.load();
   if (!downloader || !downloader->request_context_ ||
       downloader->request_context_->serial != serial) {
@@ -454,7 +462,7 @@ void WininetDownloader::HandleRequestComplete() {
       LOG(WARNING) << "Request completed with a "
                    << "proxy authentication request";
       // Shown by InternetStatusCallback once the lock is released.
-      proxy_prompt_ = ProxyPrompt::kPending;
+      proxy_prompt_pending_ = true;
       return;
     case HTTP_STATUS_BAD_GATEWAY:
     case HTTP_STATUS_SERVICE_UNAVAIL:
@@ -482,6 +490,8 @@ void WininetDownloader::ReadBody() {
     downloaded_size_ += context->bytes_read;
     VLOG(2) << "Downloaded size: " << downloaded_size_;
     PostProgress(downloaded_size_);
+    if (core_->interrupted)
+      return;  // Stopped or being destroyed: read no further.
 
     context->bytes_read = 0;
     if (InternetReadFile(request_, context->read_buffer, kReadBufferSize,
@@ -609,7 +619,7 @@ void WininetDownloader::ResumeDownload() {
   if (state_ == kStateStopped)
     return;
   {
-    std::lock_guard<std::recursive_mutex> lock(core_->lock);
+    base::AutoLock lock(core_->lock);
     AbandonRequest(/*close_connection=*/false);
     LOG(INFO) << "Attempting download resume";
     const std::wstring headers =
@@ -634,7 +644,7 @@ void WininetDownloader::OnDownloadCompleted() {
   if (state_ == kStateStopped)
     return;
   {
-    std::lock_guard<std::recursive_mutex> lock(core_->lock);
+    base::AutoLock lock(core_->lock);
     file_.Close();
     LOG(INFO) << "Download completed";
     SetState(kStateCompleted);
@@ -649,7 +659,7 @@ void WininetDownloader::OnDownloadFailed() {
   if (state_ == kStateStopped)
     return;
   {
-    std::lock_guard<std::recursive_mutex> lock(core_->lock);
+    base::AutoLock lock(core_->lock);
     LOG(ERROR) << "Download failed";
     file_.Close();
     SetState(kStateFailed);

@@ -112,7 +112,6 @@ class WininetDownloader {
     unsigned int port = 0;
     std::wstring path;
   };
-  enum class ProxyPrompt { kNone, kPending };
 
   static std::wstring BuildUserAgent();
   bool OpenInternet();
@@ -176,7 +175,7 @@ class WininetDownloader {
   uint32_t next_request_serial_ = 0;
   // A 407 reply waits for the credentials prompt, which the status callback
   // shows after releasing the lock.
-  ProxyPrompt proxy_prompt_ = ProxyPrompt::kNone;
+  bool proxy_prompt_pending_ = false;
 };
 
 }  // namespace net_installer
