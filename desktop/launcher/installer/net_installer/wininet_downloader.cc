@@ -549,6 +549,13 @@ void WininetDownloader::TakeExpectedSizeFromContentRange() {
 bool WininetDownloader::StoreReadBytes() {
   const HandleContext* context = request_context_;
   if (to_string_) {
+    // A reply held in memory comes from the network: a server (or anything
+    // in between) must not be able to make it grow without bound.
+    if (data_.size() + context->bytes_read > max_string_size_) {
+      LOG(ERROR) << "The reply is larger than " << max_string_size_
+                 << " bytes";
+      return false;
+    }
     data_.append(context->read_buffer, context->bytes_read);
     return true;
   }

@@ -55,6 +55,9 @@ class WininetDownloader {
  public:
   // Size of every InternetReadFile request.
   static constexpr DWORD kReadBufferSize = 1024;
+  // The largest body a download to a string keeps (the update-server reply
+  // is a few kilobytes; a long partner list a few megabytes at most).
+  static constexpr size_t kMaxStringDownloadSize = 16 * 1024 * 1024;
   // A retry is refused once the retry count is above this value, so a
   // download survives 601 consecutive failures without an accepted reply.
   static constexpr int kMaxRetries = 600;
@@ -101,6 +104,9 @@ class WininetDownloader {
   // Replaces kRetryDelay, so tests can walk through the retry limit quickly.
   void set_retry_delay_for_testing(int64_t delay_us) {
     retry_delay_us_ = delay_us;
+  }
+  void set_max_string_size_for_testing(size_t size) {
+    max_string_size_ = size;
   }
 
  private:
@@ -167,6 +173,7 @@ class WininetDownloader {
   base::RepeatingClosure done_callback_;
   std::atomic<int> retry_count_{0};
   int64_t retry_delay_us_ = kRetryDelay;
+  size_t max_string_size_ = kMaxStringDownloadSize;
 
   // Shared with the handle contexts and posted tasks; outlives this object.
   std::shared_ptr<Core> core_;

@@ -589,6 +589,20 @@ TEST_F(WininetDownloaderTest, EmptyPostDataSendsAGet) {
   EXPECT_TRUE(requests[0].body.empty());
 }
 
+// A reply held in memory cannot grow without bound.
+TEST_F(WininetDownloaderTest, StringDownloadLargerThanTheLimitFails) {
+  SetScript(R"({"routes": {"@/file": {"body_file": "resource.bin"}}})");
+  LogWatcher log;
+  MakeDownloader(/*to_file=*/false);
+  downloader_->set_max_string_size_for_testing(kResourceSize - 1);
+  ASSERT_TRUE(Start(Url("file")));
+  ASSERT_TRUE(WaitForDone());
+  EXPECT_EQ(kStateFailed, downloader_->state());
+  EXPECT_EQ(1, log.Count("The reply is larger than " +
+                         std::to_string(kResourceSize - 1) + " bytes"));
+  EXPECT_EQ(1, log.Count("Download failed"));
+}
+
 // A connection reset in the middle of the body resumes from the stored size.
 // A read that fails resumes at once, uncounted; Wine reports the reset either
 // as an early end of the body (resumed the same way) or, when a read was
