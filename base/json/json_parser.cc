@@ -39,51 +39,6 @@ bool IsLowSurrogate(uint32_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
-// Decodes the UTF-8 sequence at |*pos| and advances past it. False for a
-// truncated, malformed or overlong sequence, a surrogate or anything above
-// U+10FFFF; |*pos| is then unchanged.
-bool DecodeUTF8(std::string_view in, size_t* pos, uint32_t* code_point) {
-  const unsigned char lead = static_cast<unsigned char>(in[*pos]);
-  if (lead < 0x80) {
-    *code_point = lead;
-    ++*pos;
-    return true;
-  }
-  size_t trail_count;
-  uint32_t value;
-  uint32_t minimum;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    trail_count = 1;
-    value = lead & 0x1F;
-    minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    trail_count = 2;
-    value = lead & 0x0F;
-    minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    trail_count = 3;
-    value = lead & 0x07;
-    minimum = 0x10000;
-  } else {
-    return false;
-  }
-  if (in.size() - *pos - 1 < trail_count)
-    return false;
-  for (size_t i = 1; i <= trail_count; ++i) {
-    const unsigned char trail = static_cast<unsigned char>(in[*pos + i]);
-    if ((trail & 0xC0) != 0x80)
-      return false;
-    value = (value << 6) | (trail & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF ||
-      (value >= 0xD800 && value <= 0xDFFF)) {
-    return false;
-  }
-  *code_point = value;
-  *pos += 1 + trail_count;
-  return true;
-}
-
 }  // namespace
 
 JSONParser::JSONParser(int options) : options_(options) {}
@@ -200,19 +155,56 @@ std::unique_ptr<Value> JSONParser::ParseValue(int depth) {
   }
 }
 
-std::unique_ptr<Value> JSONParser::ParseDictionary(int depth) {
+JSONParser::ContainerStep JSONParser::OpenContainer(int depth, char close) {
   if (depth >= JSONReader::kStackMaxDepth) {
     ReportError(JSONReader::JSON_TOO_MUCH_NESTING, pos_);
-    return nullptr;
+    return ContainerStep::kFailed;
   }
-  ++pos_;  // '{'
-  auto dictionary = std::make_unique<DictionaryValue>();
+  ++pos_;  // '{' or '['
   SkipWhitespaceAndComments();
-  if (!AtEnd() && Peek() == '}') {
+  if (!AtEnd() && Peek() == close) {
     ++pos_;
-    return dictionary;
+    return ContainerStep::kClosed;
   }
-  for (;;) {
+  return ContainerStep::kNextElement;
+}
+
+JSONParser::ContainerStep JSONParser::ConsumeElementEnd(char close) {
+  SkipWhitespaceAndComments();
+  if (AtEnd()) {
+    ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+    return ContainerStep::kFailed;
+  }
+  if (Peek() == close) {
+    ++pos_;
+    return ContainerStep::kClosed;
+  }
+  if (Peek() != ',') {
+    ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
+    return ContainerStep::kFailed;
+  }
+  ++pos_;
+  SkipWhitespaceAndComments();
+  if (!AtEnd() && Peek() == close) {
+    if (!(options_ & JSON_ALLOW_TRAILING_COMMAS)) {
+      ReportError(JSONReader::JSON_TRAILING_COMMA, pos_);
+      return ContainerStep::kFailed;
+    }
+    ++pos_;
+    return ContainerStep::kClosed;
+  }
+  return ContainerStep::kNextElement;
+}
+
+std::unique_ptr<Value> JSONParser::ParseDictionary(int depth) {
+  auto dictionary = std::make_unique<DictionaryValue>();
+  for (ContainerStep step = OpenContainer(depth, '}');;
+       step = ConsumeElementEnd('}')) {
+    if (step == ContainerStep::kFailed)
+      return nullptr;
+    if (step == ContainerStep::kClosed)
+      return dictionary;
+
     SkipWhitespaceAndComments();
     if (AtEnd() || Peek() != '"') {
       ReportError(JSONReader::JSON_UNQUOTED_DICTIONARY_KEY, pos_);
@@ -234,74 +226,22 @@ std::unique_ptr<Value> JSONParser::ParseDictionary(int depth) {
       return nullptr;
     // Keys are stored literally; a repeated key replaces the earlier value.
     dictionary->SetWithoutPathExpansion(key, std::move(value));
-
-    SkipWhitespaceAndComments();
-    if (AtEnd()) {
-      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
-      return nullptr;
-    }
-    if (Peek() == '}') {
-      ++pos_;
-      return dictionary;
-    }
-    if (Peek() != ',') {
-      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
-      return nullptr;
-    }
-    ++pos_;
-    SkipWhitespaceAndComments();
-    if (!AtEnd() && Peek() == '}') {
-      if (!(options_ & JSON_ALLOW_TRAILING_COMMAS)) {
-        ReportError(JSONReader::JSON_TRAILING_COMMA, pos_);
-        return nullptr;
-      }
-      ++pos_;
-      return dictionary;
-    }
   }
 }
 
 std::unique_ptr<Value> JSONParser::ParseList(int depth) {
-  if (depth >= JSONReader::kStackMaxDepth) {
-    ReportError(JSONReader::JSON_TOO_MUCH_NESTING, pos_);
-    return nullptr;
-  }
-  ++pos_;  // '['
   auto list = std::make_unique<ListValue>();
-  SkipWhitespaceAndComments();
-  if (!AtEnd() && Peek() == ']') {
-    ++pos_;
-    return list;
-  }
-  for (;;) {
+  for (ContainerStep step = OpenContainer(depth, ']');;
+       step = ConsumeElementEnd(']')) {
+    if (step == ContainerStep::kFailed)
+      return nullptr;
+    if (step == ContainerStep::kClosed)
+      return list;
+
     std::unique_ptr<Value> value = ParseValue(depth + 1);
     if (!value)
       return nullptr;
     list->Append(std::move(value));
-
-    SkipWhitespaceAndComments();
-    if (AtEnd()) {
-      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
-      return nullptr;
-    }
-    if (Peek() == ']') {
-      ++pos_;
-      return list;
-    }
-    if (Peek() != ',') {
-      ReportError(JSONReader::JSON_SYNTAX_ERROR, pos_);
-      return nullptr;
-    }
-    ++pos_;
-    SkipWhitespaceAndComments();
-    if (!AtEnd() && Peek() == ']') {
-      if (!(options_ & JSON_ALLOW_TRAILING_COMMAS)) {
-        ReportError(JSONReader::JSON_TRAILING_COMMA, pos_);
-        return nullptr;
-      }
-      ++pos_;
-      return list;
-    }
   }
 }
 
@@ -442,7 +382,7 @@ bool JSONParser::ParseString(std::string* out) {
 
     const size_t sequence_start = pos_;
     uint32_t code_point = 0;
-    if (!DecodeUTF8(input_, &pos_, &code_point) ||
+    if (!ReadUTF8CodePoint(input_, &pos_, &code_point) ||
         !IsValidCharacter(code_point)) {
       ReportError(JSONReader::JSON_UNSUPPORTED_ENCODING, sequence_start);
       return false;

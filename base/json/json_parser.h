@@ -54,6 +54,14 @@ class JSONParser {
 
   // |depth| is the number of containers open around the value.
   std::unique_ptr<Value> ParseValue(int depth);
+  // Where a container stands after its opening or after one of its elements.
+  enum class ContainerStep { kNextElement, kClosed, kFailed };
+  // Checks the nesting limit and consumes the opening bracket; kClosed for an
+  // empty container.
+  ContainerStep OpenContainer(int depth, char close);
+  // Consumes the ',' or |close| after an element (a ',' directly before
+  // |close| only with JSON_ALLOW_TRAILING_COMMAS).
+  ContainerStep ConsumeElementEnd(char close);
   std::unique_ptr<Value> ParseDictionary(int depth);
   std::unique_ptr<Value> ParseList(int depth);
   std::unique_ptr<Value> ParseNumber();

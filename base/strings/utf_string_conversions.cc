@@ -7,45 +7,49 @@ namespace {
 
 constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
-// Decodes one UTF-8 sequence at |*pos|; advances |*pos| past it. Returns
-// false (after consuming one byte) for a malformed or overlong sequence.
-bool DecodeUTF8(std::string_view in, size_t* pos, uint32_t* code_point) {
+}  // namespace
+
+bool ReadUTF8CodePoint(std::string_view in, size_t* pos, uint32_t* code_point) {
   const unsigned char lead = static_cast<unsigned char>(in[*pos]);
-  ++*pos;
   if (lead < 0x80) {
     *code_point = lead;
+    ++*pos;
     return true;
   }
-  int trail_count;
+  size_t trail_count;
   uint32_t value;
   uint32_t minimum;
-  if ((lead & 0xE0) == 0xC0) {
-    trail_count = 1; value = lead & 0x1F; minimum = 0x80;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    trail_count = 1;
+    value = lead & 0x1F;
+    minimum = 0x80;
   } else if ((lead & 0xF0) == 0xE0) {
-    trail_count = 2; value = lead & 0x0F; minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    trail_count = 3; value = lead & 0x07; minimum = 0x10000;
+    trail_count = 2;
+    value = lead & 0x0F;
+    minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    trail_count = 3;
+    value = lead & 0x07;
+    minimum = 0x10000;
   } else {
     return false;
   }
-  if (in.size() - *pos < static_cast<size_t>(trail_count))
+  if (in.size() - *pos - 1 < trail_count)
     return false;
-  for (int i = 0; i < trail_count; ++i) {
+  for (size_t i = 1; i <= trail_count; ++i) {
     const unsigned char trail = static_cast<unsigned char>(in[*pos + i]);
     if ((trail & 0xC0) != 0x80)
       return false;
     value = (value << 6) | (trail & 0x3F);
   }
-  *pos += trail_count;
   if (value < minimum || value > 0x10FFFF ||
       (value >= 0xD800 && value <= 0xDFFF)) {
     return false;
   }
   *code_point = value;
+  *pos += 1 + trail_count;
   return true;
 }
-
-}  // namespace
 
 string16 UTF8ToUTF16(std::string_view utf8) {
   string16 out;
@@ -53,8 +57,10 @@ string16 UTF8ToUTF16(std::string_view utf8) {
   size_t pos = 0;
   while (pos < utf8.size()) {
     uint32_t cp;
-    if (!DecodeUTF8(utf8, &pos, &cp))
+    if (!ReadUTF8CodePoint(utf8, &pos, &cp)) {
       cp = kReplacementCharacter;
+      ++pos;
+    }
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<char16>(0xD800 + (cp >> 10)));

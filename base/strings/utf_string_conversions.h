@@ -14,6 +14,11 @@ namespace base {
 string16 UTF8ToUTF16(std::string_view utf8);
 std::string UTF16ToUTF8(std::basic_string_view<char16> utf16);
 
+// Decodes the UTF-8 sequence at |*pos| and advances past it. False for a
+// truncated, malformed or overlong sequence, a surrogate or anything above
+// U+10FFFF; |*pos| is then unchanged.
+bool ReadUTF8CodePoint(std::string_view in, size_t* pos, uint32_t* code_point);
+
 // Appends the UTF-8 encoding of one code point (which must be valid).
 void AppendUTF8CodePoint(uint32_t code_point, std::string* out);
 

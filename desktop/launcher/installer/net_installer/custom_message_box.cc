@@ -3,24 +3,12 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "desktop/launcher/installer/net_installer/dialog_resources.h"
 #include "desktop/launcher/installer/net_installer/resources/resource_ids.h"
 #include "desktop/launcher/installer/net_installer/win32_dialog_dispatcher.h"
 
 namespace vulmo {
 namespace net_installer {
-
-namespace {
-
-// Every string of the table is loaded into a buffer of this many units.
-constexpr int kMaxStringLength = 1024;
-
-void SetTextFromStringTable(HWND window, int string_id) {
-  wchar_t text[kMaxStringLength] = {};
-  ::LoadStringW(nullptr, static_cast<UINT>(string_id), text, kMaxStringLength);
-  ::SetWindowTextW(window, text);
-}
-
-}  // namespace
 
 CustomMessageBox::CustomMessageBox() = default;
 
@@ -47,11 +35,7 @@ bool CustomMessageBox::Show(HWND parent, int title_id, int text_id,
   if (parent_)
     ::EnableWindow(parent_, FALSE);
 
-  HICON icon = ::LoadIconW(module, MAKEINTRESOURCEW(IDI_APP_ICON));
-  if (icon) {
-    ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-  }
+  SetWindowIconFromResources(hwnd_);
   SetTextFromStringTable(hwnd_, title_id);
   SetTextFromStringTable(::GetDlgItem(hwnd_, IDC_MESSAGE_LABEL), text_id);
 
@@ -94,10 +78,7 @@ INT_PTR CALLBACK CustomMessageBox::DialogProc(HWND hwnd, UINT message,
       reinterpret_cast<CustomMessageBox*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   switch (message) {
     case WM_ACTIVATE:
-      if (wparam)
-        Win32DialogDispatcher::GetInstance()->SelectHwnd(hwnd);
-      else
-        Win32DialogDispatcher::GetInstance()->DeselectHwnd(hwnd);
+      Win32DialogDispatcher::GetInstance()->OnActivate(hwnd, wparam);
       break;
     case WM_CLOSE:
       if (self)

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "desktop/launcher/installer/net_installer/dialog_resources.h"
 #include "desktop/launcher/installer/net_installer/resources/resource_ids.h"
 #include "desktop/launcher/installer/net_installer/win32_dialog_dispatcher.h"
 
@@ -13,15 +14,6 @@ namespace vulmo {
 namespace net_installer {
 
 namespace {
-
-// Every string of the table is loaded into a buffer of this many units.
-constexpr int kMaxStringLength = 1024;
-
-void SetTextFromStringTable(HWND window, int string_id) {
-  wchar_t text[kMaxStringLength] = {};
-  ::LoadStringW(nullptr, static_cast<UINT>(string_id), text, kMaxStringLength);
-  ::SetWindowTextW(window, text);
-}
 
 bool IsOnWindowThread(HWND window) {
   return ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId();
@@ -83,11 +75,7 @@ bool ProgressDialog::Create(base::RepeatingClosure close_callback) {
     return false;
   }
 
-  HICON icon = ::LoadIconW(module, MAKEINTRESOURCEW(IDI_APP_ICON));
-  if (icon) {
-    ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-  }
+  SetWindowIconFromResources(window);
   SetTextFromStringTable(window, IDS_INSTALLER_TITLE);
   SetTextFromStringTable(::GetDlgItem(window, IDC_PROGRESS_LABEL), IDS_DOWNLOADING);
   return true;
@@ -152,10 +140,7 @@ INT_PTR CALLBACK ProgressDialog::DialogProc(HWND hwnd, UINT message,
                                             WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_ACTIVATE:
-      if (wparam)
-        Win32DialogDispatcher::GetInstance()->SelectHwnd(hwnd);
-      else
-        Win32DialogDispatcher::GetInstance()->DeselectHwnd(hwnd);
+      Win32DialogDispatcher::GetInstance()->OnActivate(hwnd, wparam);
       break;
     case WM_CLOSE: {
       // Closing is the driver's decision; the window stays.

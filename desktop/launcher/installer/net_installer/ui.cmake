@@ -2,6 +2,7 @@
 # the language lookup, and the program's resources.
 add_library(net_installer_ui STATIC
   custom_message_box.cc custom_message_box.h
+  dialog_resources.cc dialog_resources.h
   downloader_delegate.h
   extraction_observer.h
   language_lookup.cc language_lookup.h

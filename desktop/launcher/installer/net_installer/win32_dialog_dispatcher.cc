@@ -34,6 +34,13 @@ void Win32DialogDispatcher::DeselectHwnd(HWND hwnd) {
   LOG(INFO) << "Another hwnd was already selected";
 }
 
+void Win32DialogDispatcher::OnActivate(HWND hwnd, WPARAM wparam) {
+  if (wparam)
+    SelectHwnd(hwnd);
+  else
+    DeselectHwnd(hwnd);
+}
+
 uint32_t Win32DialogDispatcher::Dispatch(const MSG& message) {
   if (selected_hwnd_) {
     // IsDialogMessageW takes a non-const pointer; never hand it the pump's

@@ -31,6 +31,9 @@ class Win32DialogDispatcher : public base::MessagePumpDispatcher {
   // Called by a dialog when it is deactivated. Clears the selection only if
   // |hwnd| holds it, so a late deactivation never unselects another dialog.
   void DeselectHwnd(HWND hwnd);
+  // For a dialog's WM_ACTIVATE: a nonzero |wparam| (activation state and
+  // minimized flag together) selects |hwnd|, zero deselects it.
+  void OnActivate(HWND hwnd, WPARAM wparam);
 
   // base::MessagePumpDispatcher: 0 when the selected dialog consumed the
   // message, POST_DISPATCH_PERFORM_DEFAULT otherwise.
