@@ -1,6 +1,5 @@
 #include "desktop/launcher/installer/net_installer/checksum_checker.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "base/files/file_path.h"
@@ -28,13 +27,15 @@ bool VerifyChecksum(const std::wstring& path, const std::string& expected) {
     return false;
   }
 
-  // Two "%x" nibbles per byte, so a leading zero is always kept.
+  // Each byte as its two nibbles, high first, each one lowercase digit (what
+  // "%x%x" prints), so a leading zero is always kept. A table rather than
+  // the C library's formatter, which would add kilobytes to the program.
+  static const char kHexDigits[] = "0123456789abcdef";
   std::string text;
   text.reserve(2 * sizeof(digest));
-  char pair[3];
   for (uint8_t byte : digest) {
-    std::snprintf(pair, sizeof(pair), "%x%x", byte >> 4, byte & 0x0F);
-    text += pair;
+    text += kHexDigits[byte >> 4];
+    text += kHexDigits[byte & 0x0F];
   }
   return text == expected;
 }

@@ -2,7 +2,8 @@
 add_library(net_installer_downloader STATIC
   downloader_delegate.h
   wininet_downloader.cc wininet_downloader.h)
-target_link_libraries(net_installer_downloader PUBLIC base wininet)
+target_link_libraries(net_installer_downloader PUBLIC base)
+vulmo_link_system_dlls(net_installer_downloader PUBLIC wininet)
 
 # The tests talk to the local test server inside a private network namespace.
 # scripts/test.d/30-downloader.sh creates the namespace, starts the server

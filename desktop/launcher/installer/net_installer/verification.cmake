@@ -8,7 +8,8 @@ add_library(net_installer_verification STATIC
   signature_verifier.cc signature_verifier.h)
 target_link_libraries(net_installer_verification
   PUBLIC base vulmo_product_options
-  PRIVATE crypto lzma_sdk wintrust crypt32 bcrypt)
+  PRIVATE crypto lzma_sdk)
+vulmo_link_system_dlls(net_installer_verification PRIVATE wintrust crypt32 bcrypt)
 
 # The tests run on the build machine (fixtures) and under Wine.
 if(CMAKE_CROSSCOMPILING)

@@ -10,6 +10,7 @@
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/message_loop/task_runner.h"
+#include "base/strings/number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/synchronization/lock.h"
 #include "build_constants.h"
@@ -630,7 +631,7 @@ void WininetDownloader::ResumeDownload() {
     AbandonRequest(/*close_connection=*/false);
     LOG(INFO) << "Attempting download resume";
     const std::wstring headers =
-        L"Range: bytes=" + std::to_wstring(downloaded_size_) + L"-";
+        L"Range: bytes=" + base::NumberToWString(downloaded_size_) + L"-";
     // The URL given to StartDownload, not the target of a followed redirect.
     UrlComponents components;
     if (!CrackUrl(url_, &components)) {

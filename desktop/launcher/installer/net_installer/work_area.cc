@@ -2,6 +2,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/path_service.h"
+#include "base/strings/number_conversions.h"
 #include "base/time/time.h"
 
 namespace vulmo {
@@ -32,19 +33,10 @@ bool GetLogFilePath(base::FilePath* path) {
 base::FilePath::StringType FormatPackageFileName(int year, int month, int day,
                                                  int hour, int minute,
                                                  int second) {
-  // "vulmo_installer_%02d%02d%02d%02d%02d%02d.exe": the year has four digits
-  // in practice, the others at least two.
+  // "vulmo_installer_%02d%02d%02d%02d%02d%02d.exe"
   base::FilePath::StringType name = L"vulmo_installer_";
-  for (int value : {year, month, day, hour, minute, second}) {
-    base::FilePath::StringType digits;
-    do {
-      digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
-      value /= 10;
-    } while (value != 0);
-    if (digits.size() < 2)
-      digits.insert(digits.begin(), L'0');
-    name += digits;
-  }
+  for (int value : {year, month, day, hour, minute, second})
+    name += base::NumberToWString(static_cast<uint64_t>(value), 2);
   return name + L".exe";
 }
 
