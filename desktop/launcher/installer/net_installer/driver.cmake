@@ -29,12 +29,15 @@ if(CMAKE_CROSSCOMPILING)
   # The worker test unpacks archives made by the verification fixtures.
   set(DRIVER_TESTS_DIR ${CMAKE_CURRENT_SOURCE_DIR}/driver_unittests)
   add_executable(driver_unittests
+    ${DRIVER_TESTS_DIR}/net_installer_start_unittest.cc
     ${DRIVER_TESTS_DIR}/sfx_stripper_unittest.cc
     ${DRIVER_TESTS_DIR}/unpack_thread_unittest.cc
     ${DRIVER_TESTS_DIR}/work_area_unittest.cc)
   target_link_libraries(driver_unittests PRIVATE
     net_installer_driver vulmo_test_options gtest gtest_main)
   target_link_options(driver_unittests PRIVATE ${VULMO_STATIC_LINK})
+  target_compile_definitions(driver_unittests PRIVATE
+    VULMO_TEST_VERSION="${VULMO_VERSION}")
   gtest_discover_tests(driver_unittests
     DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
     PROPERTIES

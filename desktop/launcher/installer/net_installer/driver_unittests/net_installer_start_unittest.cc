@@ -1,0 +1,124 @@
+#include "desktop/launcher/installer/net_installer/net_installer.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/at_exit.h"
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/message_loop/message_loop.h"
+#include "base/time/time.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/net_installer/work_area.h"
+#include "gtest/gtest.h"
+
+namespace vulmo {
+namespace net_installer {
+namespace {
+
+// The two ways start-up ends before the loop runs. This test program does
+// not carry the dialog templates, so the progress dialog cannot be created.
+class NetInstallerStartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base::CommandLine::Init();
+    ASSERT_TRUE(GetLogFilePath(&log_path_));
+    log_path_ = log_path_.DirName().Append(L"start_unittest.log");
+    logging::LoggingSettings settings;
+    settings.log_file = log_path_.value().c_str();
+    settings.lock_log = logging::DONT_LOCK_LOG_FILE;
+    settings.delete_old = logging::DELETE_OLD_LOG_FILE;
+    ASSERT_TRUE(logging::InitLogging(settings));
+  }
+
+  // The messages of the log, without their prefixes.
+  std::vector<std::string> LogMessages() const {
+    std::string text;
+    base::win::ScopedFileHandle file(::CreateFileW(
+        log_path_.value().c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read)
+      text.append(buffer, read);
+    std::vector<std::string> messages;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos)
+        end = text.size();
+      const std::string line = text.substr(start, end - start);
+      const size_t prefix_end = line.find("] ");
+      messages.push_back(prefix_end == std::string::npos ? line
+                                                         : line.substr(prefix_end + 2));
+      start = end + 1;
+    }
+    return messages;
+  }
+
+  base::AtExitManager exit_manager_;
+  base::MessageLoop loop_{base::MessageLoop::TYPE_UI};
+  base::FilePath log_path_;
+};
+
+TEST_F(NetInstallerStartTest, WithoutItsDialogStartFailsBeforeTheLoop) {
+  {
+    NetInstaller installer;
+    EXPECT_FALSE(installer.Start());
+  }
+  const std::vector<std::string> messages = LogMessages();
+  ASSERT_GE(messages.size(), 3u);
+  EXPECT_EQ("Vulmo NetInstaller startup - version " VULMO_TEST_VERSION " Stable",
+            messages[0]);
+  EXPECT_EQ(0u, messages[1].find("Command line: "));
+  EXPECT_EQ("Displaying progress dialog", messages[messages.size() - 3]);
+  EXPECT_EQ("Failed to display progress dialog", messages[messages.size() - 2]);
+  EXPECT_EQ("Unable to initialize the progress dialog", messages.back());
+}
+
+// The work area of an earlier run that cannot be removed (a file in the
+// extraction directory is held open without delete sharing) stops the run.
+TEST_F(NetInstallerStartTest, AnExtractionDirectoryThatCannotBeCleanedStopsTheRun) {
+  base::FilePath package_path;
+  ASSERT_TRUE(GetPackagePath(&package_path));
+  // The package is named after the second it starts in: block the names of
+  // the next few seconds.
+  std::vector<base::win::ScopedFileHandle> held;
+  std::vector<base::FilePath> directories;
+  base::Time::Exploded now;
+  base::Time::Now().LocalExplode(&now);
+  for (int offset = 0; offset < 5; ++offset) {
+    base::Time::Exploded when = now;
+    when.second += offset;
+    if (when.second > 59)
+      continue;  // Rare: the test then blocks fewer seconds.
+    const base::FilePath directory = package_path.DirName().Append(
+        base::FilePath(FormatPackageFileName(when.year, when.month,
+                                             when.day_of_month, when.hour,
+                                             when.minute, when.second))
+            .RemoveExtension());
+    ASSERT_TRUE(base::CreateDirectory(directory));
+    directories.push_back(directory);
+    held.emplace_back(::CreateFileW(directory.Append(L"busy.bin").value().c_str(),
+                                    GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                    nullptr));
+    ASSERT_TRUE(held.back().IsValid());
+  }
+  {
+    NetInstaller installer;
+    EXPECT_FALSE(installer.Start());
+  }
+  EXPECT_EQ("Unable to obtain or clean the download/extraction path",
+            LogMessages().back());
+  held.clear();
+  for (const base::FilePath& directory : directories)
+    EXPECT_TRUE(base::DeleteFile(directory, true));
+}
+
+}  // namespace
+}  // namespace net_installer
+}  // namespace vulmo
