@@ -20,19 +20,8 @@ if [[ $# -ne 1 ]]; then
   echo "usage: $0 OUTDIR" >&2
   exit 2
 fi
-out=$(realpath -m -- "$1")
-
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-case "$out/" in
-  "$repo"/*)
-    if ! git -C "$repo" check-ignore -q "$out/ca.key" 2>/dev/null; then
-      echo "make_test_certs.sh: refusing to write keys into $out: it is inside" \
-           "the repository and not ignored by git (use build/ or a temp dir)" >&2
-      exit 2
-    fi
-    ;;
-esac
-mkdir -p "$out"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/key_folder.sh"
+out=$(key_folder make_test_certs.sh "$1")
 
 if [[ -f $out/ca.crt && -f $out/ca.key && -f $out/server.crt && -f $out/server.key ]] \
    && openssl verify -CAfile "$out/ca.crt" "$out/server.crt" >/dev/null 2>&1 \
