@@ -256,6 +256,23 @@ int WriteToFile(const FilePath& path, const char* data, int size) {
   return WriteAll(file.Get(), data, size);
 }
 
+bool ReadFileToString(const FilePath& path, std::string* contents) {
+  contents->clear();
+  win::ScopedFileHandle file(::CreateFileW(
+      path.value().c_str(), GENERIC_READ,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, 0, nullptr));
+  if (!file.IsValid())
+    return false;
+  char buffer[65536];
+  DWORD read = 0;
+  while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) &&
+         read > 0) {
+    contents->append(buffer, read);
+  }
+  return true;
+}
+
 int AppendToFile(const FilePath& path, const char* data, int size) {
   if (size < 0) {
     ::SetLastError(ERROR_INVALID_PARAMETER);

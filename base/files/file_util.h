@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "base/files/file_path.h"
 #include "base/time/time.h"
@@ -52,6 +53,9 @@ bool DirectoryExists(const FilePath& path);
 int WriteToFile(const FilePath& path, const char* data, int size);
 // As WriteToFile, but appends to a file that must already exist.
 int AppendToFile(const FilePath& path, const char* data, int size);
+// Reads the whole file into |contents| (emptied first), sharing it with
+// writers, so that a file another process appends to can be read.
+[[nodiscard]] bool ReadFileToString(const FilePath& path, std::string* contents);
 
 // The user's temporary directory without a trailing separator.
 [[nodiscard]] bool GetTempDir(FilePath* path);

@@ -35,18 +35,9 @@ bool WriteTextFile(const FilePath& path, const std::string& contents) {
 
 std::string ReadTextFile(const FilePath& path, bool* ok) {
   std::string contents;
-  HANDLE file = ::CreateFileW(path.value().c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+  const bool read = ReadFileToString(path, &contents);
   if (ok)
-    *ok = file != INVALID_HANDLE_VALUE;
-  if (file == INVALID_HANDLE_VALUE)
-    return contents;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-    contents.append(buffer, read);
-  ::CloseHandle(file);
+    *ok = read;
   return contents;
 }
 

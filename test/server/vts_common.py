@@ -7,6 +7,7 @@ import base64
 import datetime
 import fcntl
 import http
+import http.server
 import ipaddress
 import json
 import os
@@ -287,3 +288,25 @@ def atomic_write(path, data):
     with open(tmp, "wb") as out:
         out.write(data)
     os.replace(tmp, path)
+
+
+class LoopbackHandler(http.server.BaseHTTPRequestHandler):
+    """What the origin and proxy handlers share: HTTP/1.1 with an idle
+    timeout, no Nagle delay, connection numbering for the request log, and
+    the standard library's access log only in verbose mode."""
+
+    protocol_version = "HTTP/1.1"
+    timeout = IDLE_TIMEOUT_S
+
+    def version_string(self):
+        return self.server_version
+
+    def setup(self):
+        super().setup()
+        prepare_connection(self.connection)
+        self.connection_id = self.server.next_connection_id()
+        self.requests_on_connection = 0
+
+    def log_message(self, format, *args):
+        if self.server.app.verbose:
+            super().log_message(format, *args)

@@ -7,11 +7,10 @@ import json
 import os
 import time
 import urllib.parse
-from http.server import BaseHTTPRequestHandler
 
-from vts_common import (BadRequest, IDLE_TIMEOUT_S, abort_connection,
-                        make_log_entry, parse_range, prepare_connection,
-                        read_request_body, reason_phrase, warn)
+from vts_common import (BadRequest, LoopbackHandler, abort_connection,
+                        make_log_entry, parse_range, read_request_body,
+                        reason_phrase, warn)
 from vts_script import ScriptError
 
 SEND_BLOCK = 64 * 1024
@@ -217,23 +216,8 @@ def host_name(host_header):
     return host.rsplit(":", 1)[0] if ":" in host else host
 
 
-class OriginHandler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
+class OriginHandler(LoopbackHandler):
     server_version = "VulmoTestServer/1.0"
-    timeout = IDLE_TIMEOUT_S
-
-    def version_string(self):
-        return self.server_version
-
-    def setup(self):
-        super().setup()
-        prepare_connection(self.connection)
-        self.connection_id = self.server.next_connection_id()
-        self.requests_on_connection = 0
-
-    def log_message(self, format, *args):
-        if self.server.app.verbose:
-            super().log_message(format, *args)
 
     def _handle(self):
         self.requests_on_connection += 1

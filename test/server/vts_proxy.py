@@ -11,10 +11,9 @@ import base64
 import select
 import socket
 import urllib.parse
-from http.server import BaseHTTPRequestHandler
 
-from vts_common import (BadRequest, IDLE_TIMEOUT_S, abort_connection,
-                        is_loopback_address, make_log_entry, prepare_connection,
+from vts_common import (BadRequest, IDLE_TIMEOUT_S, LoopbackHandler,
+                        abort_connection, is_loopback_address, make_log_entry,
                         read_request_body, reason_phrase)
 
 HOP_BY_HOP = {"connection", "keep-alive", "proxy-authorization",
@@ -43,26 +42,11 @@ def resolve_loopback(host, port):
     return infos[0][4]
 
 
-class ProxyHandler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
+class ProxyHandler(LoopbackHandler):
     server_version = "VulmoTestProxy/1.0"
-    timeout = IDLE_TIMEOUT_S
     # Unbuffered reads: bytes that follow a CONNECT request must stay in the
     # socket for the tunnel instead of sitting in a read buffer.
     rbufsize = 0
-
-    def version_string(self):
-        return self.server_version
-
-    def setup(self):
-        super().setup()
-        prepare_connection(self.connection)
-        self.connection_id = self.server.next_connection_id()
-        self.requests_on_connection = 0
-
-    def log_message(self, format, *args):
-        if self.server.app.verbose:
-            super().log_message(format, *args)
 
     def _log(self, body, action, status, **extra):
         behaviour = dict({"source": "proxy", "action": action, "status": status}, **extra)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 
 namespace vulmo {
@@ -246,17 +247,7 @@ std::string TargetPath(const std::string& target) {
 // The whole file, which the server may be appending to right now.
 std::string ReadWholeFile(const std::wstring& path) {
   std::string contents;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return contents;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-    contents.append(buffer, read);
-  CloseHandle(file);
+  (void)base::ReadFileToString(base::FilePath(path), &contents);
   return contents;
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/net_installer/win32_dialog_dispatcher.h"
@@ -35,16 +36,7 @@ LogCapture::LogCapture() {
 
 std::string LogCapture::Contents() const {
   std::string contents;
-  HANDLE file = ::CreateFileW(path_.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return contents;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-    contents.append(buffer, read);
-  ::CloseHandle(file);
+  (void)base::ReadFileToString(base::FilePath(path_), &contents);
   return contents;
 }
 

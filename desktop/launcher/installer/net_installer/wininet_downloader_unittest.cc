@@ -21,6 +21,7 @@
 
 #include "base/at_exit.h"
 #include "base/command_line.h"
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
@@ -58,16 +59,7 @@ const std::string& Resource() {
 
 std::string ReadFileBytes(const std::wstring& path) {
   std::string contents;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return contents;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-    contents.append(buffer, read);
-  CloseHandle(file);
+  (void)base::ReadFileToString(base::FilePath(path), &contents);
   return contents;
 }
 

@@ -38,13 +38,7 @@ class NetInstallerStartTest : public ::testing::Test {
   // The messages of the log, without their prefixes.
   std::vector<std::string> LogMessages() const {
     std::string text;
-    base::win::ScopedFileHandle file(::CreateFileW(
-        log_path_.value().c_str(), GENERIC_READ,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read)
-      text.append(buffer, read);
+    EXPECT_TRUE(base::ReadFileToString(log_path_, &text));
     std::vector<std::string> messages;
     size_t start = 0;
     while (start < text.size()) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/files/file_util.h"
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 
@@ -41,12 +42,8 @@ void WriteAll(const std::wstring& path, const std::string& bytes) {
 }
 
 std::string ReadAll(const std::wstring& path) {
-  base::win::ScopedFileHandle file = OpenForReading(path);
   std::string bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read)
-    bytes.append(buffer, read);
+  EXPECT_TRUE(base::ReadFileToString(base::FilePath(path), &bytes));
   return bytes;
 }
 

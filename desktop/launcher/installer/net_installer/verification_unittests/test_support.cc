@@ -30,18 +30,8 @@ std::wstring FixturePath(const std::wstring& relative) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  base::win::ScopedFileHandle file(::CreateFileW(
-      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string bytes;
-  if (!file.IsValid())
-    return bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) &&
-         read > 0) {
-    bytes.append(buffer, read);
-  }
+  (void)base::ReadFileToString(base::FilePath(path), &bytes);
   return bytes;
 }
 
