@@ -22,6 +22,11 @@ add_library(lzma_sdk STATIC
   ${LZMA_SDK_DIR}/LzmaDec.c)
 target_include_directories(lzma_sdk SYSTEM PUBLIC ${LZMA_SDK_DIR})
 target_compile_definitions(lzma_sdk PRIVATE _7ZIP_ST Z7_ST)
-if(NOT MSVC)
-  target_compile_options(lzma_sdk PRIVATE -w)
+# The decoder and the CRC are the program's hot loops: they are built for
+# speed even in the size-optimised release (they cost about 9 KB more than at
+# -Os and decode about 10% faster).
+if(MSVC)
+  target_compile_options(lzma_sdk PRIVATE $<$<CONFIG:MinSizeRel>:/O2>)
+else()
+  target_compile_options(lzma_sdk PRIVATE -w $<$<CONFIG:MinSizeRel>:-O2>)
 endif()

@@ -55,7 +55,7 @@ PACKAGES=(
   googletest cmake ninja-build
   7zip
   iproute2
-  python3
+  python3 curl
   clang libclang-rt-14-dev libfuzzer-14-dev
   dpkg-dev
 )

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # build_package.sh SRC_DIR OUT.exe [--sign CERT KEY] [--stub SFX_STUB_EXE]
+#                  [--level N] [--solid-block SIZE]
 #
 # Makes an installer package the way Vulmo NetInstaller expects it: a 7z
 # archive of SRC_DIR's contents (SRC_DIR itself is not a path component;
@@ -11,6 +12,13 @@
 #                     vulmo-chain.pem.
 #   --stub PATH       the stub program (default: $VULMO_SFX_STUB, else
 #                     build/cross/tools/sfx_stub.exe of this repository).
+#   --level N         7-Zip compression level 0-9 (default 9).
+#   --solid-block SIZE
+#                     largest solid block, in 7-Zip's notation (default 16m).
+#                     The installer holds one decoded block in memory while
+#                     it unpacks, so this bounds its memory use (a single
+#                     file larger than SIZE still makes a block of its own);
+#                     "on" makes the whole archive one block.
 #
 # The installer cuts the package at the FIRST 7z signature, so the stub must
 # not contain those six bytes; this script refuses a stub that does, and
@@ -20,7 +28,8 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 SRC_DIR OUT.exe [--sign CERT KEY] [--stub SFX_STUB_EXE]" >&2
+  echo "usage: $0 SRC_DIR OUT.exe [--sign CERT KEY] [--stub SFX_STUB_EXE]" \
+       "[--level N] [--solid-block SIZE]" >&2
   exit 2
 }
 [[ $# -ge 2 ]] || usage
@@ -28,11 +37,15 @@ src=$1 out=$2
 shift 2
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 stub=${VULMO_SFX_STUB:-$repo/build/cross/tools/sfx_stub.exe}
-cert="" key=""
+cert="" key="" level=9 solid_block=16m
 while [[ $# -gt 0 ]]; do
   case $1 in
     --sign) [[ $# -ge 3 ]] || usage; cert=$2 key=$3; shift 3 ;;
     --stub) [[ $# -ge 2 ]] || usage; stub=$2; shift 2 ;;
+    --level) [[ $# -ge 2 && $2 =~ ^[0-9]$ ]] || usage; level=$2; shift 2 ;;
+    --solid-block)
+      [[ $# -ge 2 && $2 =~ ^(on|[0-9]+[kmg]?)$ ]] || usage
+      solid_block=$2; shift 2 ;;
     *) usage ;;
   esac
 done
@@ -46,11 +59,13 @@ if [[ -n $cert ]]; then
   [[ -f $cert && -f $key ]] || die "certificate or key missing: $cert $key"
 fi
 
-# Prints the offset of the first 7z signature in a file, or -1.
+# Prints the offset of the first 7z signature within the first LIMIT bytes
+# of a file (default: all of it), or -1.
 first_signature() {
-  python3 - "$1" <<'PY'
+  python3 - "$1" "${2:--1}" <<'PY'
 import sys
-data = open(sys.argv[1], "rb").read()
+with open(sys.argv[1], "rb") as source:
+    data = source.read(int(sys.argv[2]))
 print(data.find(bytes([0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C])))
 PY
 }
@@ -61,7 +76,7 @@ stub_hit=$(first_signature "$stub")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 src_abs=$(cd "$src" && pwd)
-(cd "$src_abs" && 7zz a -t7z -mx=9 -ms=on -bd -bso0 -bsp0 "$work/archive.7z" .) \
+(cd "$src_abs" && 7zz a -t7z "-mx=$level" "-ms=$solid_block" -bd -bso0 -bsp0 "$work/archive.7z" .) \
   || die "7zz failed"
 cat "$stub" "$work/archive.7z" > "$work/unsigned.exe"
 
@@ -76,7 +91,7 @@ else
 fi
 
 stub_size=$(stat -c %s "$stub")
-hit=$(first_signature "$out")
+hit=$(first_signature "$out" $((stub_size + 6)))
 [[ $hit == "$stub_size" ]] \
   || die "first 7z signature of $out is at $hit, expected $stub_size"
 echo "build_package.sh: wrote $out (archive at offset $stub_size)"

@@ -34,9 +34,27 @@ void ApplyProgressRange(HWND dialog, uint32_t total) {
   }
 }
 
+// True when moving the bar to |position| can change what it shows. The bar
+// is a few hundred pixels wide, so a step below 1/1024 of its range cannot
+// show; a download reports every 1 KiB read, and repainting the bar for each
+// of them would cost far more than the download itself.
+bool IsVisibleStep(HWND bar, uint32_t position) {
+  constexpr uint32_t kVisibleSteps = 1024;
+  const uint32_t high =
+      static_cast<uint32_t>(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+  const uint32_t current = static_cast<uint32_t>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
+  if (position >= high)
+    return current != high;  // The end always shows (the bar clamps to it).
+  if (position < current)
+    return true;  // A download that starts again shows at once.
+  const uint32_t step = high / kVisibleSteps;
+  return position - current >= (step > 0 ? step : 1);
+}
+
 void ApplyProgress(HWND dialog, uint32_t position) {
-  ::SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETPOS,
-                        static_cast<WPARAM>(position), 0);
+  HWND bar = ::GetDlgItem(dialog, IDC_PROGRESS_BAR);
+  if (bar && IsVisibleStep(bar, position))
+    ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 }  // namespace

@@ -111,6 +111,44 @@ TEST_F(ProgressDialogTest, ZeroTotalSwitchesToMarqueeAndBack) {
   EXPECT_NE(0, ::GetWindowLongW(bar(), GWL_STYLE) & PBS_SMOOTH);
 }
 
+// A download reports every 1 KiB; the bar moves only by steps that can show
+// (1/1024 of the range), always reaches the end, and follows a restart.
+TEST_F(ProgressDialogTest, ByteProgressMovesTheBarOnlyByVisibleSteps) {
+  CreateProgressDialog();
+  constexpr uint32_t kTotal = 128 * 1024 * 1024;
+  constexpr uint32_t kVisibleStep = kTotal / 1024;
+  dialog_.SetProgressRange(kTotal);
+
+  int moves = 0;
+  int last = Position();
+  for (uint32_t bytes = 1024; bytes <= kTotal; bytes += 1024) {
+    dialog_.SetProgress(bytes);
+    const int now = Position();
+    if (now != last) {
+      EXPECT_GE(static_cast<uint32_t>(now - last), bytes == kTotal ? 1u : kVisibleStep);
+      ++moves;
+    }
+    last = now;
+  }
+  EXPECT_EQ(static_cast<int>(kTotal), Position());
+  EXPECT_LE(moves, 1024);
+  EXPECT_GE(moves, 1000);
+
+  dialog_.SetProgress(kTotal);  // Already there: nothing to do.
+  EXPECT_EQ(static_cast<int>(kTotal), Position());
+  dialog_.SetProgress(2048);  // The download started again.
+  EXPECT_EQ(2048, Position());
+  dialog_.SetProgress(2048 + kVisibleStep - 1);
+  EXPECT_EQ(2048, Position());
+  dialog_.SetProgress(2048 + kVisibleStep);
+  EXPECT_EQ(static_cast<int>(2048 + kVisibleStep), Position());
+
+  // A small range moves with every unit.
+  dialog_.SetProgressRange(40);
+  dialog_.SetProgress(1);
+  EXPECT_EQ(1, Position());
+}
+
 TEST_F(ProgressDialogTest, CloseRequestsRunTheCallbackAndKeepTheWindow) {
   CreateProgressDialog();
   dialog_.Show();

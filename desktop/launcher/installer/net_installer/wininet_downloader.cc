@@ -85,6 +85,13 @@ struct WininetDownloader::Core {
   // read loop that holds it stops after the piece in hand instead of
   // draining everything that has arrived.
   std::atomic<bool> interrupted{false};
+  // Progress on its way to the owner's thread (see PostProgress): the
+  // latest position, whether a task that will deliver it is queued, whether
+  // a position is held back, and when the last task was queued.
+  std::atomic<uint32_t> progress{0};
+  std::atomic<bool> progress_queued{false};
+  std::atomic<bool> progress_held{false};
+  std::atomic<uint64_t> progress_posted_at{0};
 };
 
 // The WinINet context value of one connection or request handle. It lives
@@ -509,7 +516,9 @@ void WininetDownloader::ReadBody() {
     const DWORD error = ToInternetError(GetLastError());
     if (error == ERROR_IO_PENDING) {
       // WinINet fills the context's buffer and counter, then reports
-      // completion, which brings us back here.
+      // completion, which brings us back here. The bar shows what has
+      // arrived while the network keeps us waiting.
+      FlushProgress();
       return;
     }
     if (IsReadConnectivityError(error)) {
@@ -681,6 +690,8 @@ void WininetDownloader::PostToOwner(const base::Location& from_here,
                                     Method method, int64_t delay_us) {
   if (!task_runner_)
     return;
+  // The owner sees the last position before it hears how the read ended.
+  FlushProgress();
   // Bound to the core, not to this object: a task that runs after the
   // downloader is gone finds the core's pointer cleared and does nothing.
   std::shared_ptr<Core> core = core_;
@@ -709,13 +720,36 @@ void WininetDownloader::PostProgressRange(uint32_t total) {
 void WininetDownloader::PostProgress(uint32_t position) {
   if (!task_runner_)
     return;
+  core_->progress.store(position);
+  const uint64_t now = ::GetTickCount64();
+  if (core_->progress_queued.load() ||
+      now - core_->progress_posted_at.load() < kProgressIntervalMs) {
+    core_->progress_held.store(true);
+    return;
+  }
+  QueueProgressTask(now);
+}
+
+void WininetDownloader::FlushProgress() {
+  if (core_->progress_held.load() && !core_->progress_queued.load())
+    QueueProgressTask(::GetTickCount64());
+}
+
+void WininetDownloader::QueueProgressTask(uint64_t now) {
+  core_->progress_held.store(false);
+  core_->progress_posted_at.store(now);
+  if (core_->progress_queued.exchange(true))
+    return;  // The queued task delivers the value it finds when it runs.
   std::shared_ptr<Core> core = core_;
   task_runner_->PostTask(
-      FROM_HERE_WITH_EXPLICIT_FUNCTION(kHandleRequestComplete),
-      [core, position] {
+      FROM_HERE_WITH_EXPLICIT_FUNCTION(kHandleRequestComplete), [core] {
+        // Cleared before the value is read: a position stored after the
+        // read queues a task of its own, or is held and flushed later.
+        core->progress_queued.store(false);
+        const uint32_t latest = core->progress.load();
         WininetDownloader* downloader = core->downloader.load();
         if (downloader && downloader->delegate_)
-          downloader->delegate_->SetProgress(position);
+          downloader->delegate_->SetProgress(latest);
       });
 }
 

@@ -63,6 +63,9 @@ class WininetDownloader {
   static constexpr int kMaxRetries = 600;
   // Delay before a counted retry, in microseconds.
   static constexpr int64_t kRetryDelay = 6 * 1000 * 1000;
+  // Shortest time between two progress updates sent to the delegate; a
+  // display refresh is about 16 ms.
+  static constexpr uint64_t kProgressIntervalMs = 15;
 
   WininetDownloader();
   WininetDownloader(const WininetDownloader&) = delete;
@@ -153,7 +156,16 @@ class WininetDownloader {
   void PostToOwner(const base::Location& from_here, Method method,
                    int64_t delay_us = 0);
   void PostProgressRange(uint32_t total);
+  // Hands |position| to the delegate on the owner's thread, at most once
+  // per kProgressIntervalMs and one task at a time: a download reports every
+  // 1 KiB, and a task per piece would keep the owner's thread (and, under
+  // Wine, the wineserver) busier than the transfer itself. A position held
+  // back goes out with FlushProgress, which runs before every follow-up
+  // task and whenever the read loop waits for the network, so the delegate
+  // always sees the latest size, in order, before the download's outcome.
   void PostProgress(uint32_t position);
+  void FlushProgress();
+  void QueueProgressTask(uint64_t now);
 
   std::atomic<int> state_{kStateIdle};
   void* internet_ = nullptr;

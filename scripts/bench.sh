@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Vulmo NetInstaller - the benchmark: the program's steps side by side with
+# curl, sha256sum, 7z and cp, and a whole installation against the sum of
+# those tools; medians, ratios and peak memory in one table. Not a test: the
+# figures depend on the machine. Everything runs in a private network
+# namespace on loopback, under Xvfb.
+#
+#   scripts/bench.sh [--runs N] [--no-gigabyte]
+#
+# Builds the release, makes its data once in build/bench/data (about 3 GB;
+# the first run takes a few minutes longer), prints the table and writes it
+# to build/bench/results.md.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${VULMO_BUILD_DIR:-$repo/build/cross}
+say() { printf '[bench] %s\n' "$*"; }
+
+if [[ $(id -u) -eq 0 ]]; then
+  "$repo/scripts/setup.sh"
+else
+  VULMO_SKIP_APT=1 "$repo/scripts/setup.sh"
+fi
+
+say "building the release and the benchmark program"
+mkdir -p "$repo/build"
+VULMO_BUILD_DIR=$build_dir "$repo/scripts/build.sh" \
+  net_installer net_installer_bench installer_standin trust_root sfx_stub \
+  >"$repo/build/bench-build.log" 2>&1 || {
+  tail -n 40 "$repo/build/bench-build.log" >&2
+  exit 1
+}
+
+exec "$repo/scripts/netns-run.sh" --hosts "autoupdate.vulmo.com" -- \
+  xvfb-run -a -s "-screen 0 1024x768x24" \
+  python3 "$repo/tools/bench/run_bench.py" --build-dir "$build_dir" "$@"
