@@ -31,7 +31,7 @@ REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "test", "e2e"))
 sys.path.insert(0, os.path.join(REPO, "test", "server"))
 
-from e2e_env import Artifacts, Wine, sha256_file, windows_path  # noqa: E402
+from e2e_env import Artifacts, Wine, run_to_end, sha256_file, windows_path  # noqa: E402
 from harness import TestServer  # noqa: E402
 from run_scenarios import trust_ca  # noqa: E402
 
@@ -61,15 +61,18 @@ class PeakMemory(threading.Thread):
         self.done = threading.Event()
 
     def run(self):
+        pids = []
+        rescan_at = 0.0
         while not self.done.is_set():
+            # Looking through /proc costs more than reading a few status
+            # files: once the process is found, only every 200 ms.
+            now = time.monotonic()
+            if now >= rescan_at:
+                pids = self.matching_pids()
+                rescan_at = now + (0.2 if pids else 0)
             private = resident = 0
-            for pid in os.listdir("/proc"):
-                if not pid.isdigit():
-                    continue
+            for pid in pids:
                 try:
-                    with open("/proc/%s/cmdline" % pid, "rb") as cmdline:
-                        if self.needle not in cmdline.read():
-                            continue
                     with open("/proc/%s/status" % pid) as status:
                         for line in status:
                             if line.startswith("RssAnon:"):
@@ -81,6 +84,19 @@ class PeakMemory(threading.Thread):
             self.peak_private = max(self.peak_private, private)
             self.peak_resident = max(self.peak_resident, resident)
             self.done.wait(0.02)
+
+    def matching_pids(self):
+        pids = []
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as cmdline:
+                    if self.needle in cmdline.read():
+                        pids.append(pid)
+            except OSError:
+                continue
+        return pids
 
 
 class Result:
@@ -100,16 +116,13 @@ def measure(command, env=None, needle=None, timeout=900, prepare=None):
     if sampler:
         sampler.start()
     started = time.monotonic()
-    process = subprocess.run(command, env=env, stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             timeout=timeout)
+    code, output = run_to_end(command, timeout, env=env)
     wall = time.monotonic() - started
     if sampler:
         sampler.done.set()
         sampler.join()
-    output = process.stdout.decode(errors="replace")
-    if process.returncode != 0:
-        raise RuntimeError("failed (%d): %s\n%s" % (process.returncode, " ".join(command), output))
+    if code != 0:
+        raise RuntimeError("failed (%s): %s\n%s" % (code, " ".join(command), output))
     step = re.search(r"step_ms=([0-9.]+)", output)
     return Result(wall, float(step.group(1)) / 1000 if step else None,
                   sampler.peak_private if sampler else 0,
@@ -297,7 +310,7 @@ class Bench:
         command, env, needle = self.ours("nothing")
         self.run_pair("Wine start-up (a program that does nothing)", [
             ("net_installer_bench nothing", lambda: measure(command, env, needle)),
-            ("true (Linux)", lambda: measure(["true"])),
+            ("true (Linux)", lambda: measure(["true"], needle="true")),
         ])
 
     def download(self, server, scheme):
@@ -310,7 +323,7 @@ class Bench:
         remove = lambda: os.path.exists(target) and os.remove(target)
         self.run_pair("Download 256 MiB over %s" % scheme.upper(), [
             ("WininetDownloader", lambda: measure(command, env, needle, prepare=remove)),
-            ("curl -o", lambda: measure(curl, prepare=remove)),
+            ("curl -o", lambda: measure(curl, needle="curl", prepare=remove)),
         ])
         if sha256_file(target) != self.payload_digest:
             raise RuntimeError("the downloaded file differs from the served one")
@@ -333,7 +346,8 @@ class Bench:
                                          self.payload_digest)
         self.run_pair("Checksum of 256 MiB", [
             ("VerifyChecksum", lambda: measure(command, env, needle)),
-            ("sha256sum", lambda: measure(["sha256sum", self.data.payload])),
+            ("sha256sum", lambda: measure(["sha256sum", self.data.payload],
+                                          needle="sha256sum")),
         ])
 
     def extraction(self):
@@ -357,7 +371,8 @@ class Bench:
                                          windows_path(target))
         self.run_pair("SFX stripping of a 256 MiB package", [
             ("StripSfxHeader", lambda: measure(command, env, needle, prepare=remove)),
-            ("cp", lambda: measure(["cp", self.data.sfx_package, target], prepare=remove)),
+            ("cp", lambda: measure(["cp", self.data.sfx_package, target],
+                                   needle="cp\0" + self.data.sfx_package, prepare=remove)),
         ])
         remove()
 
@@ -388,7 +403,8 @@ class Bench:
             script = ("curl -sS --fail --cacert '%s' -o '%s' '%s' && sha256sum '%s' >/dev/null"
                       " && 7zz x -bd -bso0 -bsp0 -o'%s' '%s'"
                       % (self.artifacts.tls_ca, target, url, target, out, target))
-            return measure(["sh", "-c", script], needle="7zz")
+            # The three tools run one after the other: the peak is theirs.
+            return measure(["sh", "-c", script], needle=self.scratch)
 
         # The server hashes a package once, at the first exchange: not timed.
         self.warm_up(server)
@@ -443,6 +459,9 @@ class Bench:
         self.wine.stop_server()
         self.wine.start_server()
         try:
+            # Wine's background services start with the first program: not
+            # in a measured run.
+            self.wine.run("cmd", ["/c", "exit"], timeout=120)
             trust_ca(self.wine, self.artifacts, self.artifacts.tls_ca)
             trust_ca(self.wine, self.artifacts, self.artifacts.pki_ca)
             self.wine_start()

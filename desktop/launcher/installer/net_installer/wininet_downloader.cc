@@ -216,7 +216,7 @@ void WininetDownloader::StopDownload() {
   // Waits for a callback that may be writing to the file right now.
   core_->interrupted = true;
   base::AutoLock lock(core_->lock);
-  file_.Close();
+  CloseFile();
   SetState(kStateStopped);
 }
 
@@ -569,15 +569,33 @@ bool WininetDownloader::StoreReadBytes() {
     data_.append(context->read_buffer, context->bytes_read);
     return true;
   }
+  write_buffer_.append(context->read_buffer, context->bytes_read);
+  return write_buffer_.size() < kWriteBufferSize || FlushWrites();
+}
+
+bool WininetDownloader::FlushWrites() {
+  if (write_buffer_.empty())
+    return true;
+  const DWORD size = static_cast<DWORD>(write_buffer_.size());
   DWORD written = 0;
-  return WriteFile(file_.Get(), context->read_buffer, context->bytes_read,
-                   &written, nullptr) &&
-         written == context->bytes_read;
+  const bool succeeded =
+      WriteFile(file_.Get(), write_buffer_.data(), size, &written, nullptr) &&
+      written == size;
+  write_buffer_.clear();
+  return succeeded;
+}
+
+void WininetDownloader::CloseFile() {
+  if (file_.IsValid() && !FlushWrites())
+    PLOG(ERROR) << "Could not write the end of the download file";
+  write_buffer_.clear();
+  file_.Close();
 }
 
 bool WininetDownloader::RestartFromZero() {
   LOG(WARNING) << "The server ignored the range request; restarting the "
                   "download from the beginning";
+  write_buffer_.clear();
   if (to_string_) {
     data_.clear();
   } else if (SetFilePointer(file_.Get(), 0, nullptr, FILE_BEGIN) ==
@@ -639,11 +657,16 @@ void WininetDownloader::ResumeDownload() {
     base::AutoLock lock(core_->lock);
     AbandonRequest(/*close_connection=*/false);
     LOG(INFO) << "Attempting download resume";
+    // The range starts after the bytes stored so far: all of them must be
+    // in the file before the rest arrives.
+    const bool flushed = FlushWrites();
     const std::wstring headers =
         L"Range: bytes=" + base::NumberToWString(downloaded_size_) + L"-";
     // The URL given to StartDownload, not the target of a followed redirect.
     UrlComponents components;
-    if (!CrackUrl(url_, &components)) {
+    if (!flushed) {
+      PLOG(ERROR) << "Could not write to the download file";
+    } else if (!CrackUrl(url_, &components)) {
       PLOG(ERROR) << "Could not parse URL";
     } else if (!SendRequest(components, headers)) {
       LOG(ERROR) << "Could not resume downloading";
@@ -660,11 +683,21 @@ void WininetDownloader::ResumeDownload() {
 void WininetDownloader::OnDownloadCompleted() {
   if (state_ == kStateStopped)
     return;
+  bool written;
   {
     base::AutoLock lock(core_->lock);
-    file_.Close();
-    LOG(INFO) << "Download completed";
-    SetState(kStateCompleted);
+    written = FlushWrites();
+    if (written) {
+      file_.Close();
+      LOG(INFO) << "Download completed";
+      SetState(kStateCompleted);
+    } else {
+      PLOG(ERROR) << "Could not write the end of the download file";
+    }
+  }
+  if (!written) {
+    OnDownloadFailed();
+    return;
   }
   // A copy: the callback may destroy this object, and with it the member.
   base::RepeatingClosure done = done_callback_;
@@ -678,7 +711,7 @@ void WininetDownloader::OnDownloadFailed() {
   {
     base::AutoLock lock(core_->lock);
     LOG(ERROR) << "Download failed";
-    file_.Close();
+    CloseFile();
     SetState(kStateFailed);
   }
   base::RepeatingClosure done = done_callback_;

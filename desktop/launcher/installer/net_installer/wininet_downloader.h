@@ -66,6 +66,8 @@ class WininetDownloader {
   // Shortest time between two progress updates sent to the delegate; a
   // display refresh is about 16 ms.
   static constexpr uint64_t kProgressIntervalMs = 15;
+  // Bytes of a download to a file collected before they are written.
+  static constexpr size_t kWriteBufferSize = 64 * 1024;
 
   WininetDownloader();
   WininetDownloader(const WininetDownloader&) = delete;
@@ -138,6 +140,11 @@ class WininetDownloader {
   void TakeExpectedSizeFromContentRange();
   void ReadBody();
   bool StoreReadBytes();
+  // Writes |write_buffer_| to the file and empties it; false when the write
+  // failed or was short.
+  bool FlushWrites();
+  // Flushes, then closes the file (a failed flush loses only those bytes).
+  void CloseFile();
   bool RestartFromZero();
   void CheckRetriesAndResume();
   void OnProxyPromptResult(DWORD result);
@@ -177,6 +184,11 @@ class WininetDownloader {
   std::unique_ptr<std::string> post_data_;
   std::vector<std::wstring> allowed_domain_suffixes_;
   base::win::ScopedFileHandle file_;
+  // Pieces stored but not yet written to |file_|: the 1 KiB pieces go to
+  // the file kWriteBufferSize bytes at a time, because a write per piece
+  // costs about as much as the read itself. Written before every follow-up
+  // that relies on the file (resume, completion) and when the file closes.
+  std::string write_buffer_;
   uint32_t expected_size_ = 0;
   std::string data_;
   uint32_t downloaded_size_ = 0;

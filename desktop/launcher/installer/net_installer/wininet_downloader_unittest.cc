@@ -42,8 +42,8 @@ DownloaderTestServer* g_server = nullptr;
 std::wstring g_log_path;
 
 // Deterministic bytes of every value, so a misplaced or repeated piece shows.
-std::string MakeResource() {
-  std::string bytes(kResourceSize, '\0');
+std::string MakeBytes(size_t size) {
+  std::string bytes(size, '\0');
   uint32_t state = 12345;
   for (char& c : bytes) {
     state = state * 1103515245u + 12345u;
@@ -53,7 +53,7 @@ std::string MakeResource() {
 }
 
 const std::string& Resource() {
-  static const std::string* resource = new std::string(MakeResource());
+  static const std::string* resource = new std::string(MakeBytes(kResourceSize));
   return *resource;
 }
 
@@ -643,6 +643,27 @@ TEST_F(WininetDownloaderTest, ResetWhileReadingResumesFromTheStoredSize) {
   const unsigned long resumed_at = std::strtoul(range.c_str() + 6, nullptr, 10);
   EXPECT_LE(resumed_at, 20000u);
   EXPECT_EQ("bytes=" + std::to_string(resumed_at) + "-", range);
+}
+
+// Pieces reach the file in blocks: a body several blocks long that ends
+// early, in the middle of a block, resumes after exactly the bytes stored,
+// and the file holds the body once, in order.
+TEST_F(WininetDownloaderTest, EarlyEndInTheMiddleOfAWriteBlockResumesExactly) {
+  constexpr size_t kLargeSize = 5 * WininetDownloader::kWriteBufferSize + 777;
+  constexpr size_t kCut = 2 * WininetDownloader::kWriteBufferSize + 18928;
+  const std::string large = MakeBytes(kLargeSize);
+  ASSERT_TRUE(g_server->WriteFile("large.bin", large));
+  SetScript(R"({"routes": {"@/large": [
+      {"body_file": "large.bin", "truncate_after": )" + std::to_string(kCut) + R"(},
+      {"body_file": "large.bin"}]}})");
+  MakeDownloader(/*to_file=*/true, /*retry_delay_ms=*/50);
+  ASSERT_TRUE(Start(Url("large")));
+  ASSERT_TRUE(WaitForDone());
+  EXPECT_EQ(kStateCompleted, downloader_->state());
+  EXPECT_TRUE(ReadFileBytes(target_) == large);
+  const auto requests = Requests("large");
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("bytes=" + std::to_string(kCut) + "-", requests[1].Header("Range"));
 }
 
 // --- Failures that reach the retry limit without a server. ---
