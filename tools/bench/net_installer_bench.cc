@@ -6,6 +6,7 @@
 //   net_installer_bench download URL OUTPUT_FILE
 //   net_installer_bench wininet-reads URL OUTPUT_FILE READ_SIZE
 //   net_installer_bench checksum FILE EXPECTED_SHA256
+//   net_installer_bench signature FILE
 //   net_installer_bench strip PACKAGE ARCHIVE
 //   net_installer_bench extract ARCHIVE OUTPUT_DIRECTORY
 //
@@ -26,6 +27,7 @@
 #include "desktop/launcher/installer/net_installer/downloader_delegate.h"
 #include "desktop/launcher/installer/net_installer/lzma_util.h"
 #include "desktop/launcher/installer/net_installer/sfx_stripper.h"
+#include "desktop/launcher/installer/net_installer/signature_verifier.h"
 #include "desktop/launcher/installer/net_installer/wininet_downloader.h"
 
 namespace vulmo {
@@ -126,6 +128,8 @@ bool RunStep(int argc, wchar_t** argv) {
   const std::wstring step = argc > 1 ? argv[1] : L"";
   if (step == L"nothing" && argc == 2)
     return true;
+  if (step == L"signature" && argc == 3)
+    return VerifySignature(argv[2]);
   if (step == L"wininet-reads" && argc == 5)
     return ReadWithWininet(argv[2], argv[3], static_cast<DWORD>(_wtoi(argv[4])));
   if (argc != 4)

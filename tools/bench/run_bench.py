@@ -289,7 +289,7 @@ class Bench:
         self.wine = Wine(os.path.join(self.build_dir, "wineprefix-bench"))
         self.bench_exe = self.artifacts.exe("net_installer_bench")
         self.rows = []     # (pair, side, Result list)
-        self.notes = []
+        self.steps = []    # (end-to-end step, median in-process seconds)
 
     def ours(self, *args, needle="net_installer_bench.exe", extra_env=None):
         env = dict(self.wine.env)
@@ -328,10 +328,11 @@ class Bench:
         if sha256_file(target) != self.payload_digest:
             raise RuntimeError("the downloaded file differs from the served one")
 
-    def wininet_read_size(self, server):
+    def wininet_read_size(self, server, scheme):
         """WinINet alone with the downloader's 1 KiB reads and with 64 KiB
-        reads: under Wine every read is a round trip to the wineserver."""
-        url = server.url("/random-256m.bin", host=HOST)
+        reads: under Wine every plain-HTTP read is a round trip to the
+        wineserver, and TLS costs what it costs whatever the read size."""
+        url = server.url("/random-256m.bin", scheme=scheme, host=HOST)
         target = os.path.join(self.scratch, "download.bin")
         remove = lambda: os.path.exists(target) and os.remove(target)
         sides = []
@@ -339,7 +340,7 @@ class Bench:
             command, env, needle = self.ours("wininet-reads", url, windows_path(target), str(size))
             sides.append(("InternetReadFile of %d KiB" % (size // 1024),
                           lambda c=command, e=env, n=needle: measure(c, e, n, prepare=remove)))
-        self.run_pair("WinINet alone, 256 MiB over HTTP, by read size", sides)
+        self.run_pair("WinINet alone, 256 MiB over %s, by read size" % scheme.upper(), sides)
 
     def checksum(self):
         command, env, needle = self.ours("checksum", windows_path(self.data.payload),
@@ -376,7 +377,7 @@ class Bench:
         ])
         remove()
 
-    def installer_run(self, server, package, report):
+    def installer_run(self, report):
         """One run of the stamped, signed net_installer.exe to the end of the
         installer stand-in it launches."""
         self.wine.clean_work_dir()
@@ -410,9 +411,31 @@ class Bench:
         self.warm_up(server)
         size = os.path.getsize(package) // MIB
         self.run_pair("End to end, %d MiB package over HTTPS" % size, [
-            ("net_installer.exe", lambda: self.installer_run(server, package, report)),
+            ("net_installer.exe", lambda: self.installer_run(report)),
             ("curl + sha256sum + 7z x", tools),
         ])
+        shutil.rmtree(out, ignore_errors=True)
+        self.end_to_end_steps(package, url)
+
+    def end_to_end_steps(self, package, url):
+        """The installation's steps one by one on the same package, each in
+        a process of its own: where the end-to-end time goes."""
+        target = os.path.join(self.scratch, "package.exe")
+        archive = os.path.join(self.scratch, "package.7z")
+        out = os.path.join(self.scratch, "unpacked")
+        digest = sha256_file(package)
+        steps = [
+            ("download (HTTPS)", ("download", url, windows_path(target))),
+            ("checksum", ("checksum", windows_path(target), digest)),
+            ("signature", ("signature", windows_path(target))),
+            ("strip", ("strip", windows_path(target), windows_path(archive))),
+            ("extract", ("extract", windows_path(archive), windows_path(out))),
+        ]
+        log("the same package step by step")
+        for name, args in steps:
+            command, env, needle = self.ours(*args)
+            results = [measure(command, env, needle) for _ in range(self.args.runs)]
+            self.steps.append((name, median(r.step for r in results)))
         shutil.rmtree(out, ignore_errors=True)
 
     def gigabyte(self):
@@ -423,7 +446,7 @@ class Bench:
         with server:
             self.warm_up(server)
             log("installing the 1 GiB package once, for its peak memory")
-            result = self.installer_run(server, package, report)
+            result = self.installer_run(report)
         size = os.path.getsize(package) / MIB
         self.rows.append(("Install of a %.0f MiB package (memory)" % size, "net_installer.exe",
                           [result]))
@@ -464,21 +487,29 @@ class Bench:
             self.wine.run("cmd", ["/c", "exit"], timeout=120)
             trust_ca(self.wine, self.artifacts, self.artifacts.tls_ca)
             trust_ca(self.wine, self.artifacts, self.artifacts.pki_ca)
-            self.wine_start()
-            server = TestServer(os.path.join(self.work, "server"), https=self.artifacts.tls_dir,
-                                script={"routes": {"/random-256m.bin":
-                                                   {"body_file": self.data.payload}}})
-            with server:
-                self.download(server, "http")
-                self.download(server, "https")
-                self.wininet_read_size(server)
-            self.checksum()
-            self.extraction()
-            self.stripping()
-            server = self.package_server(self.data.package_dir, "server-128m")
-            with server:
-                self.end_to_end(server)
-            if self.args.gigabyte:
+            wanted = lambda part: not self.args.only or part in self.args.only
+            if wanted("start"):
+                self.wine_start()
+            if wanted("download") or wanted("wininet"):
+                server = TestServer(os.path.join(self.work, "server"),
+                                    https=self.artifacts.tls_dir,
+                                    script={"routes": {"/random-256m.bin":
+                                                       {"body_file": self.data.payload}}})
+                with server:
+                    for scheme in ("http", "https") if wanted("download") else ():
+                        self.download(server, scheme)
+                    for scheme in ("http", "https") if wanted("wininet") else ():
+                        self.wininet_read_size(server, scheme)
+            if wanted("checksum"):
+                self.checksum()
+            if wanted("extract"):
+                self.extraction()
+            if wanted("strip"):
+                self.stripping()
+            if wanted("e2e"):
+                with self.package_server(self.data.package_dir, "server-128m") as server:
+                    self.end_to_end(server)
+            if self.args.gigabyte and wanted("memory"):
                 self.gigabyte()
         finally:
             self.wine.stop_server()
@@ -504,6 +535,11 @@ class Bench:
                     pair if index == 0 else "", side, wall,
                     "%.3f" % step if step is not None else "", ratio,
                     "%.1f" % private if private else "", "%.1f" % resident if resident else ""))
+        if self.steps:
+            lines.append("")
+            lines.append("The end-to-end package step by step (median in-process seconds): " +
+                         ", ".join("%s %.2f" % step for step in self.steps) +
+                         "; sum %.2f." % sum(seconds for _, seconds in self.steps))
         lines.append("")
         lines.append(self.sizes_line)
         lines.append("")
@@ -546,6 +582,9 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--no-gigabyte", dest="gigabyte", action="store_false",
                         help="skip the 1 GiB install (and making its package)")
+    parser.add_argument("--only", type=lambda text: text.split(","), default=[],
+                        help="comma-separated parts to run: start, download, wininet, "
+                             "checksum, extract, strip, e2e, memory (default: all)")
     args = parser.parse_args()
     if not os.environ.get("VULMO_NETNS") or socket.gethostbyname(HOST) != "127.0.0.1":
         print("run_bench.py: run me through scripts/bench.sh (private network namespace)",
