@@ -15,21 +15,12 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VULMO_BUILD_DIR:-$repo/build/cross}
 say() { printf '[bench] %s\n' "$*"; }
-
-if [[ $(id -u) -eq 0 ]]; then
-  "$repo/scripts/setup.sh"
-else
-  VULMO_SKIP_APT=1 "$repo/scripts/setup.sh"
-fi
+# shellcheck source=lib/setup_and_build.sh
+. "$repo/scripts/lib/setup_and_build.sh"
 
 say "building the release and the benchmark program"
-mkdir -p "$repo/build"
-VULMO_BUILD_DIR=$build_dir "$repo/scripts/build.sh" \
-  net_installer net_installer_bench installer_standin trust_root sfx_stub \
-  >"$repo/build/bench-build.log" 2>&1 || {
-  tail -n 40 "$repo/build/bench-build.log" >&2
-  exit 1
-}
+setup_and_build "$build_dir" "$repo/build/bench-build.log" \
+  net_installer net_installer_bench installer_standin trust_root sfx_stub
 
 exec "$repo/scripts/netns-run.sh" --hosts "autoupdate.vulmo.com" -- \
   xvfb-run -a -s "-screen 0 1024x768x24" \

@@ -27,24 +27,15 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VULMO_BUILD_DIR:-$repo/build/cross}
 hosts="autoupdate.vulmo.com autoupdate.vulmo.io"
 
-mkdir -p "$repo/build"
 say() { printf '[run] %s\n' "$*"; }
+# shellcheck source=lib/setup_and_build.sh
+. "$repo/scripts/lib/setup_and_build.sh"
 
-# 1. Set-up: quick when everything is there.
-if [[ $(id -u) -eq 0 ]]; then
-  "$repo/scripts/setup.sh"
-else
-  VULMO_SKIP_APT=1 "$repo/scripts/setup.sh"
-fi
-
-# 2. Build what the demo needs (configures build/cross on first use).
+# 1. Set-up (quick when everything is there), 2. the program and the test
+# tools, built into build/cross (configured on first use).
 say "building net_installer and the test tools"
-VULMO_BUILD_DIR=$build_dir "$repo/scripts/build.sh" \
-  net_installer installer_standin ui_actions trust_root sfx_stub \
-  >"$repo/build/run-build.log" 2>&1 || {
-  tail -n 40 "$repo/build/run-build.log" >&2
-  exit 1
-}
+setup_and_build "$build_dir" "$repo/build/run-build.log" \
+  net_installer installer_standin ui_actions trust_root sfx_stub
 
 # 3. and 4. The run, isolated from the network.
 demo=(python3 "$repo/test/e2e/demo.py" --build-dir "$build_dir")
