@@ -92,6 +92,9 @@ struct WininetDownloader::Core {
   std::atomic<bool> progress_queued{false};
   std::atomic<bool> progress_held{false};
   std::atomic<uint64_t> progress_posted_at{0};
+  // The position the delegate was given last, -1 before the first; read and
+  // written on the owner's thread only.
+  int64_t progress_delivered = -1;
 };
 
 // The WinINet context value of one connection or request handle. It lives
@@ -780,6 +783,10 @@ void WininetDownloader::QueueProgressTask(uint64_t now) {
         // read queues a task of its own, or is held and flushed later.
         core->progress_queued.store(false);
         const uint32_t latest = core->progress.load();
+        // A flush may queue a position an earlier task has already taken.
+        if (latest == core->progress_delivered)
+          return;
+        core->progress_delivered = latest;
         WininetDownloader* downloader = core->downloader.load();
         if (downloader && downloader->delegate_)
           downloader->delegate_->SetProgress(latest);
