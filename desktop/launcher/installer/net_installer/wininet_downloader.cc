@@ -660,8 +660,8 @@ void WininetDownloader::ResumeDownload() {
     base::AutoLock lock(core_->lock);
     AbandonRequest(/*close_connection=*/false);
     LOG(INFO) << "Attempting download resume";
-    // The range starts after the bytes stored so far: all of them must be
-    // in the file before the rest arrives.
+    // The range starts after the bytes stored so far; they go to the file
+    // first, so that the file on disk ends where the new request begins.
     const bool flushed = FlushWrites();
     const std::wstring headers =
         L"Range: bytes=" + base::NumberToWString(downloaded_size_) + L"-";
