@@ -141,6 +141,19 @@ class CountingDelegate : public MessagePump::Delegate {
   int work_calls = 0;
 };
 
+// Counts like CountingDelegate and ends the run once it is idle.
+class QuitWhenIdleDelegate : public CountingDelegate {
+ public:
+  explicit QuitWhenIdleDelegate(MessagePumpForUI* pump) : pump_(pump) {}
+  bool DoIdleWork() override {
+    pump_->Quit();
+    return false;
+  }
+
+ private:
+  MessagePumpForUI* const pump_;
+};
+
 TEST(MessagePumpForUITest, WindowClassNameCarriesThePumpAddress) {
   MessagePumpForUI pump;
   std::wostringstream expected;
@@ -195,14 +208,7 @@ TEST(MessagePumpForUITest, WakeUpWithNoRunActiveOnlyClearsTheFlag) {
   EXPECT_EQ(1, CountWakeUps(pump.message_hwnd()));
 
   // And a run takes it: one DoWork per pass, then quits from idle.
-  struct QuitWhenIdle : CountingDelegate {
-    MessagePumpForUI* pump = nullptr;
-    bool DoIdleWork() override {
-      pump->Quit();
-      return false;
-    }
-  } quitting_delegate;
-  quitting_delegate.pump = &pump;
+  QuitWhenIdleDelegate quitting_delegate(&pump);
   pump.Run(&quitting_delegate);
   EXPECT_GE(quitting_delegate.work_calls, 1);
   EXPECT_EQ(0, CountWakeUps(pump.message_hwnd()));
@@ -223,14 +229,7 @@ TEST(MessagePumpForUITest, ObserversSurroundEachDispatchedMessage) {
     }
   } observer;
   observer.events = &events;
-  struct QuitWhenIdle : CountingDelegate {
-    MessagePumpForUI* pump = nullptr;
-    bool DoIdleWork() override {
-      pump->Quit();
-      return false;
-    }
-  } delegate;
-  delegate.pump = &pump;
+  QuitWhenIdleDelegate delegate(&pump);
   TestWindow window([&](UINT message, WPARAM) {
     if (message == WM_APP)
       events.push_back("window");

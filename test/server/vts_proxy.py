@@ -83,18 +83,24 @@ class ProxyHandler(LoopbackHandler):
             self._simple_reply(400, "%s\n" % error)
             return None
 
-    def _refuse_unauthorised(self, body):
-        self._log(body, "auth-required", 407)
-        self._simple_reply(407, "proxy authentication required\n",
-                           [("Proxy-Authenticate", 'Basic realm="vulmo"')])
-
-    def _forward(self):
+    def _accept_request(self):
+        """Counts the request and reads its body; None when it has been
+        answered already (a malformed request, or one without the proxy
+        credentials)."""
         self.requests_on_connection += 1
         body = self._read_body_or_fail()
         if body is None:
-            return
+            return None
         if not self._authorised():
-            self._refuse_unauthorised(body)
+            self._log(body, "auth-required", 407)
+            self._simple_reply(407, "proxy authentication required\n",
+                               [("Proxy-Authenticate", 'Basic realm="vulmo"')])
+            return None
+        return body
+
+    def _forward(self):
+        body = self._accept_request()
+        if body is None:
             return
         target = urllib.parse.urlsplit(self.path)
         if target.scheme != "http" or not target.hostname:
@@ -166,12 +172,8 @@ class ProxyHandler(LoopbackHandler):
     do_GET = do_POST = do_HEAD = do_PUT = do_DELETE = do_OPTIONS = do_PATCH = _forward
 
     def do_CONNECT(self):
-        self.requests_on_connection += 1
-        body = self._read_body_or_fail()
+        body = self._accept_request()
         if body is None:
-            return
-        if not self._authorised():
-            self._refuse_unauthorised(body)
             return
         host, _, port_text = self.path.rpartition(":")
         host = host.strip("[]")

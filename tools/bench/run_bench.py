@@ -291,10 +291,10 @@ class Bench:
         self.rows = []     # (pair, side, Result list)
         self.steps = []    # (end-to-end step, median in-process seconds)
 
-    def ours(self, *args, needle="net_installer_bench.exe", extra_env=None):
-        env = dict(self.wine.env)
-        env.update(extra_env or {})
-        return ["wine", self.bench_exe] + list(args), env, needle
+    def ours(self, *args, prepare=None):
+        """One run of the bench program with |args|."""
+        return measure(["wine", self.bench_exe] + list(args), self.wine.env,
+                       "net_installer_bench.exe", prepare=prepare)
 
     def run_pair(self, title, sides):
         log("%s: %d runs per side" % (title, self.args.runs))
@@ -307,22 +307,21 @@ class Bench:
         os.makedirs(self.scratch)
 
     def wine_start(self):
-        command, env, needle = self.ours("nothing")
         self.run_pair("Wine start-up (a program that does nothing)", [
-            ("net_installer_bench nothing", lambda: measure(command, env, needle)),
+            ("net_installer_bench nothing", lambda: self.ours("nothing")),
             ("true (Linux)", lambda: measure(["true"], needle="true")),
         ])
 
     def download(self, server, scheme):
         url = server.url("/random-256m.bin", scheme=scheme, host=HOST)
         target = os.path.join(self.scratch, "download.bin")
-        command, env, needle = self.ours("download", url, windows_path(target))
         curl = ["curl", "-sS", "--fail", "-o", target, url]
         if scheme == "https":
             curl[1:1] = ["--cacert", self.artifacts.tls_ca]
         remove = lambda: os.path.exists(target) and os.remove(target)
         self.run_pair("Download 256 MiB over %s" % scheme.upper(), [
-            ("WininetDownloader", lambda: measure(command, env, needle, prepare=remove)),
+            ("WininetDownloader",
+             lambda: self.ours("download", url, windows_path(target), prepare=remove)),
             ("curl -o", lambda: measure(curl, needle="curl", prepare=remove)),
         ])
         if sha256_file(target) != self.payload_digest:
@@ -337,16 +336,15 @@ class Bench:
         remove = lambda: os.path.exists(target) and os.remove(target)
         sides = []
         for size in (1024, 65536):
-            command, env, needle = self.ours("wininet-reads", url, windows_path(target), str(size))
             sides.append(("InternetReadFile of %d KiB" % (size // 1024),
-                          lambda c=command, e=env, n=needle: measure(c, e, n, prepare=remove)))
+                          lambda size=size: self.ours("wininet-reads", url, windows_path(target),
+                                                      str(size), prepare=remove)))
         self.run_pair("WinINet alone, 256 MiB over %s, by read size" % scheme.upper(), sides)
 
     def checksum(self):
-        command, env, needle = self.ours("checksum", windows_path(self.data.payload),
-                                         self.payload_digest)
         self.run_pair("Checksum of 256 MiB", [
-            ("VerifyChecksum", lambda: measure(command, env, needle)),
+            ("VerifyChecksum", lambda: self.ours("checksum", windows_path(self.data.payload),
+                                                 self.payload_digest)),
             ("sha256sum", lambda: measure(["sha256sum", self.data.payload],
                                           needle="sha256sum")),
         ])
@@ -354,11 +352,10 @@ class Bench:
     def extraction(self):
         out = os.path.join(self.scratch, "unpacked")
         remove = lambda: shutil.rmtree(out, ignore_errors=True)
-        command, env, needle = self.ours("extract", windows_path(self.data.archive),
-                                         windows_path(out))
         seven_zip = ["7zz", "x", "-bd", "-bso0", "-bsp0", "-o" + out, self.data.archive]
         self.run_pair("Extraction of a solid LZMA archive (256 MiB unpacked)", [
-            ("LzmaUtil", lambda: measure(command, env, needle, prepare=remove)),
+            ("LzmaUtil", lambda: self.ours("extract", windows_path(self.data.archive),
+                                           windows_path(out), prepare=remove)),
             ("7z x -mmt1", lambda: measure(seven_zip[:2] + ["-mmt1"] + seven_zip[2:],
                                            needle="7zz", prepare=remove)),
             ("7z x", lambda: measure(seven_zip, needle="7zz", prepare=remove)),
@@ -368,10 +365,9 @@ class Bench:
     def stripping(self):
         target = os.path.join(self.scratch, "stripped.7z")
         remove = lambda: os.path.exists(target) and os.remove(target)
-        command, env, needle = self.ours("strip", windows_path(self.data.sfx_package),
-                                         windows_path(target))
         self.run_pair("SFX stripping of a 256 MiB package", [
-            ("StripSfxHeader", lambda: measure(command, env, needle, prepare=remove)),
+            ("StripSfxHeader", lambda: self.ours("strip", windows_path(self.data.sfx_package),
+                                                 windows_path(target), prepare=remove)),
             ("cp", lambda: measure(["cp", self.data.sfx_package, target],
                                    needle="cp\0" + self.data.sfx_package, prepare=remove)),
         ])
@@ -433,8 +429,7 @@ class Bench:
         ]
         log("the same package step by step")
         for name, args in steps:
-            command, env, needle = self.ours(*args)
-            results = [measure(command, env, needle) for _ in range(self.args.runs)]
+            results = [self.ours(*args) for _ in range(self.args.runs)]
             self.steps.append((name, median(r.step for r in results)))
         shutil.rmtree(out, ignore_errors=True)
 

@@ -38,10 +38,5 @@ if(CMAKE_CROSSCOMPILING)
   target_link_options(driver_unittests PRIVATE ${VULMO_STATIC_LINK})
   target_compile_definitions(driver_unittests PRIVATE
     VULMO_TEST_VERSION="${VULMO_VERSION}")
-  gtest_discover_tests(driver_unittests
-    DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
-    PROPERTIES
-      TIMEOUT 120
-      FIXTURES_REQUIRED verification
-      ENVIRONMENT "VULMO_VERIFICATION_FIXTURES=Z:${VERIFICATION_FIXTURES_DIR}")
+  vulmo_discover_fixture_tests(driver_unittests)
 endif()

@@ -36,8 +36,18 @@ if(CMAKE_CROSSCOMPILING)
     verification_payload_stamper_cli
     PROPERTIES FIXTURES_REQUIRED verification TIMEOUT 120)
 
-  # Like vulmo_add_test, but every case needs the fixtures and is told where
-  # they are (as a path the Windows program understands).
+  # Registers every case of |target| as a ctest test that needs the fixtures
+  # and is told where they are (as a path the Windows program understands).
+  function(vulmo_discover_fixture_tests target)
+    gtest_discover_tests(${target}
+      DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
+      PROPERTIES
+        TIMEOUT 120
+        FIXTURES_REQUIRED verification
+        ENVIRONMENT "VULMO_VERIFICATION_FIXTURES=Z:${VERIFICATION_FIXTURES_DIR}")
+  endfunction()
+
+  # Like vulmo_add_test, but every case needs the fixtures.
   set(verification_test_sources
     ${VERIFICATION_TESTS_DIR}/test_support.cc
     ${VERIFICATION_TESTS_DIR}/test_support.h
@@ -52,10 +62,5 @@ if(CMAKE_CROSSCOMPILING)
   target_link_options(verification_unittests PRIVATE ${VULMO_STATIC_LINK})
   # The fixtures are made from these programs.
   add_dependencies(verification_unittests sfx_stub trust_root)
-  gtest_discover_tests(verification_unittests
-    DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
-    PROPERTIES
-      TIMEOUT 120
-      FIXTURES_REQUIRED verification
-      ENVIRONMENT "VULMO_VERIFICATION_FIXTURES=Z:${VERIFICATION_FIXTURES_DIR}")
+  vulmo_discover_fixture_tests(verification_unittests)
 endif()
