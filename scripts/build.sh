@@ -19,12 +19,20 @@ SIZE_BUDGET=409600
 
 log() { printf '[build] %s\n' "$*"; }
 
+# ccache, where installed, makes rebuilds in a second checkout or build tree
+# cheap; paths are taken relative to the build tree so checkouts share hits.
+LAUNCHER=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$REPO")}
+  LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 # Configuring an existing tree is cheap and keeps it MinSizeRel even if it
 # was first configured otherwise.
 log "configuring $BUILD_DIR"
 cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$REPO/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+  -DCMAKE_BUILD_TYPE=MinSizeRel "${LAUNCHER[@]}" >/dev/null
 
 t0=$(date +%s)
 log "building with $JOBS job(s)"
