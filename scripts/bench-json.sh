@@ -10,6 +10,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
+# shellcheck source=lib/environment.sh
+. "$repo/scripts/lib/environment.sh"
 build=${VULMO_JSON_BENCH_BUILD:-$repo/build/native-json-bench}
 
 cmake -S "$repo/base/json/native" -B "$build" -G Ninja \

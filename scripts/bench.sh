@@ -13,6 +13,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=lib/environment.sh
+. "$repo/scripts/lib/environment.sh"
 build_dir=${VULMO_BUILD_DIR:-$repo/build/cross}
 say() { printf '[bench] %s\n' "$*"; }
 # shellcheck source=lib/setup_and_build.sh

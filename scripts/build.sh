@@ -13,6 +13,8 @@
 set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=lib/environment.sh
+. "$REPO/scripts/lib/environment.sh"
 BUILD_DIR=${VULMO_BUILD_DIR:-$REPO/build/cross}
 JOBS=${VULMO_JOBS:-$(nproc)}
 SIZE_BUDGET=409600

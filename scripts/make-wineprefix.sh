@@ -3,6 +3,8 @@
 # prefix only gets missing settings added, without starting Wine otherwise).
 #   make-wineprefix.sh PREFIX_DIR
 set -euo pipefail
+# shellcheck source=lib/environment.sh
+. "$(dirname "${BASH_SOURCE[0]}")/lib/environment.sh"
 prefix="${1:?usage: make-wineprefix.sh PREFIX_DIR}"
 # Wine refuses a relative WINEPREFIX.
 prefix="$(realpath -m -- "$prefix")"

@@ -24,6 +24,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=lib/environment.sh
+. "$repo/scripts/lib/environment.sh"
 build_dir=${VULMO_BUILD_DIR:-$repo/build/cross}
 hosts="autoupdate.vulmo.com autoupdate.vulmo.io"
 

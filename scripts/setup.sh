@@ -36,6 +36,8 @@ set -euo pipefail
 
 START_TS=$(date +%s)
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=lib/environment.sh
+. "$REPO/scripts/lib/environment.sh"
 WINEPREFIX_DIR=${VULMO_WINEPREFIX:-$REPO/build/cross/wineprefix}
 LZMA_DIR=$REPO/third_party/lzma
 
@@ -58,6 +60,7 @@ PACKAGES=(
   python3 curl
   clang libclang-rt-14-dev libfuzzer-14-dev
   dpkg-dev
+  g++ fontconfig
 )
 
 CODENAME=bookworm

@@ -22,6 +22,8 @@
 set -uo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=lib/environment.sh
+. "$REPO/scripts/lib/environment.sh"
 cd "$REPO"
 export VULMO_REPO=$REPO
 export VULMO_BUILD_DIR=${VULMO_BUILD_DIR:-$REPO/build/cross}

@@ -6,6 +6,8 @@
 set -u
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(dirname "$here")"
+# shellcheck source=lib/environment.sh
+. "$here/lib/environment.sh"
 export WINEPREFIX="${VULMO_WINEPREFIX:-${WINEPREFIX:-$repo/build/wineprefix}}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
