@@ -33,8 +33,15 @@ from harness import TestServer  # noqa: E402
 from run_scenarios import trust_ca  # noqa: E402
 
 PACKAGE_NAME = "vulmo_sample.exe"
-# About five seconds for the sample package (about 520 KB), so the progress is visible.
-DRIP = {"chunk": 8192, "delay_ms": 100}
+# The sample package download is spread over about five seconds, whatever
+# the package's size, so that the progress can be watched.
+DRIP_SECONDS = 5
+DRIP_DELAY_MS = 100
+
+
+def drip_for(size):
+    pieces = DRIP_SECONDS * 1000 // DRIP_DELAY_MS
+    return {"chunk": max(1024, -(-size // pieces)), "delay_ms": DRIP_DELAY_MS}
 
 
 def main():
@@ -78,8 +85,9 @@ def main():
         shutil.copyfile(artifacts.packages["vulmo"], package)
         # The folder mode answers the exchange; the script only makes the
         # package download drip so that the progress can be seen.
+        drip = drip_for(os.path.getsize(package))
         script = {"routes": {"/packages/" + PACKAGE_NAME: {"body_file": package,
-                                                           "drip": DRIP}}}
+                                                           "drip": drip}}}
         extra = ["--partner-file", artifacts.partner["one.txt"]]
 
     wine = Wine(os.path.join(build_dir, "wineprefix-demo"))
