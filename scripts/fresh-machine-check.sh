@@ -96,6 +96,10 @@ if [[ ! -x $root/bin/bash ]]; then
   say "root ready in $(( $(date +%s) - t0 )) s"
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# What the Debian installer writes and debootstrap does not.
+if [[ ! -e $root/etc/hosts ]]; then
+  printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' > "$root/etc/hosts"
+fi
 
 mount_in_root "$root" --bind "$root"
 mount_in_root "$root/proc" -t proc proc

@@ -64,6 +64,14 @@ if ! command -v ip >/dev/null 2>&1; then
   exit 77
 fi
 
+# `ip netns exec` mounts the private hosts file over /etc/hosts; without that
+# file the mount fails and the command would see no private names at all.
+if [[ ! -e /etc/hosts ]]; then
+  echo "netns-run.sh: /etc/hosts is missing; it is needed as the mount point" \
+       "of the namespace's own hosts file" >&2
+  exit 1
+fi
+
 ns="vulmo-$$-$(od -An -N4 -tx4 /dev/urandom | tr -d ' \n')"
 etc_dir="/etc/netns/$ns"
 created=0
