@@ -58,6 +58,7 @@ PACKAGES=(
   python3 curl
   clang libclang-rt-14-dev libfuzzer-14-dev
   dpkg-dev
+  nginx
 )
 
 CODENAME=bookworm
