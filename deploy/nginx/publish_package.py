@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Publishes a built package on the update server (nginx.conf's folder).
+"""Publishes a built package on the update server (nginx.conf's folder,
+laid out by serve.sh; this script makes the two folders it writes to).
 
     publish_package.py SERVER_DIR PACKAGE.exe --base-url URL [--channel Stable]
                        [--welcome-url URL] [--partner-content FILE.json]
@@ -103,9 +104,7 @@ def read_partner_content(path):
 
 def publish(args):
     for folder in ("packages", "replies"):
-        if not os.path.isdir(os.path.join(args.server_dir, folder)):
-            raise PublishError("%s has no %s/ folder (lay it out with serve.sh)"
-                               % (args.server_dir, folder))
+        os.makedirs(os.path.join(args.server_dir, folder), exist_ok=True)
     if not os.path.isfile(args.package):
         raise PublishError("no such package: %s" % args.package)
     reply = {}
