@@ -12,10 +12,10 @@
 #   --ts URL         an RFC 3161 time-stamp authority: each signature gets a
 #                    countersigned time stamp, so it stays valid after the
 #                    signing certificate has expired.
-#   --nest CERT KEY  a second signature nested inside the first, for
-#                    verifiers that cannot check the first one's digest (by
-#                    default SHA-1: older Windows versions); time-stamped
-#                    too when --ts is given.
+#   --nest CERT KEY  a second signature nested inside the first, SHA-1 by
+#                    default, as releases add for older verifiers;
+#                    time-stamped too when --ts is given. The program checks
+#                    only the first signature.
 #   --nest-digest D  the nested signature's digest, sha1 (default) or sha256.
 #
 # Uses only what osslsigncode 2.5 (Debian 12) offers: -ts and -nest; the
