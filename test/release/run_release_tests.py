@@ -609,10 +609,9 @@ class Release:
 
 
 def in_private_namespace():
-    if not os.environ.get("VULMO_NETNS"):
-        return False
+    """Inside netns-run.sh's namespace, with HOST mapped to loopback."""
     try:
-        return socket.gethostbyname(HOST) == "127.0.0.1"
+        return bool(os.environ.get("VULMO_NETNS")) and socket.gethostbyname(HOST) == "127.0.0.1"
     except OSError:
         return False
 
