@@ -133,6 +133,13 @@ class Nginx:
     def log(self, name):
         return json_lines(os.path.join(self.server_dir, "logs", name + ".log"))
 
+    def wait_for_log(self, name, count, timeout=5):
+        """The log once it has |count| lines, or as it is at the time limit."""
+        deadline = time.monotonic() + timeout
+        while len(self.log(name)) < count and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return self.log(name)
+
 
 class TimeStampAuthority:
     def __init__(self, pki_dir, work_dir):
@@ -337,7 +344,7 @@ class Release:
         ok = self.checks.expect(code == 0 and report is not None,
                                 "%s: installed (exit 0, installer.exe ran)" % label,
                                 "exit %r, log tail: %s" % (code, program_log[-800:]))
-        exchanges = self.nginx.log("exchange")[exchanges_before:]
+        exchanges = self.nginx.wait_for_log("exchange", exchanges_before + 1)[exchanges_before:]
         self.checks.expect(
             exchanges and all(e["method"] == "POST" and e["status"] == 200
                               and e["payload"].encode("ascii") == payload for e in exchanges),
@@ -394,6 +401,18 @@ class Release:
                 self.plain_program = stamped
                 self.plain_payload = payload
 
+    def test_unreachable_authority(self):
+        """A time stamp that cannot be had fails the build: a release must
+        not go out silently without one."""
+        out = os.path.join(self.work, "no_time_stamp.exe")
+        signing = self.signing_args("vulmo", True, False)
+        signing[signing.index("--ts") + 1] = "http://127.0.0.1:9/"   # nothing listens
+        code, output = run_to_end(["bash", BUILD_PACKAGE, self.package_source, out,
+                                   "--stub", self.exe("tools/sfx_stub.exe")] + signing, 120)
+        self.checks.expect(code == 1 and not os.path.exists(out),
+                           "an unreachable time-stamp authority fails the build, "
+                           "no package written", "exit %r: %s" % (code, output[-300:]))
+
     def test_expired_certificate(self):
         """A package signed with a certificate that has expired since, with
         and without a time stamp. Windows accepts the first and refuses the
@@ -402,7 +421,7 @@ class Release:
         folder = os.path.join(self.work, "expired")
         os.makedirs(folder)
         unsigned = self.build_package(os.path.join(folder, "unsigned.exe"), [])
-        lifetime = 6
+        lifetime = 8
         run(["bash", os.path.join(REPO, "tools", "pki", "make_test_pki.sh"), "--short-lived",
              str(lifetime), "expiring", self.pki])
         made = time.monotonic()
@@ -413,7 +432,7 @@ class Release:
             run(["bash", SIGN_FILE, unsigned, packages[stamped_form], "--sign",
                  os.path.join(self.pki, "expiring-chain.pem"),
                  os.path.join(self.pki, "expiring.key")] + extra)
-        if not self.checks.expect(time.monotonic() - made < lifetime - 1,
+        if not self.checks.expect(time.monotonic() - made < lifetime - 3,
                                   "expired: both signed while the certificate was valid"):
             return
         time.sleep(max(0.0, lifetime + 2 - (time.monotonic() - made)))
@@ -539,21 +558,26 @@ class Release:
         connection = self.https()
         connection.request("POST", "/netinstaller/Stable", body=b"x" * (EXCHANGE_BODY_LIMIT + 1))
         response = connection.getresponse()
-        answer = response.read()
-        self.checks.expect(response.status == 413 and b"installer_checksum" not in answer
-                           and len(self.nginx.log("reply")) == replies_before,
-                           "a body over %d bytes is refused (413) and never reaches the reply"
-                           % EXCHANGE_BODY_LIMIT, "status %d" % response.status)
+        refused = response.status, response.read()
         connection = self.https()
         largest = b"".join(b"%015d|" % i for i in range(EXCHANGE_BODY_LIMIT // 16))
         connection.request("POST", "/netinstaller/Stable", body=largest)
         response = connection.getresponse()
         reply = json.loads(response.read())
-        logged = self.nginx.log("exchange")[exchanges_before:]
-        self.checks.expect(response.status == 200 and "installer" in reply
-                           and logged and logged[-1]["payload"].encode() == largest,
+        # nginx writes a request's log line after its answer: wait for both.
+        exchanges = self.nginx.wait_for_log("exchange", exchanges_before + 2)[exchanges_before:]
+        replies = self.nginx.log("reply")[replies_before:]
+        self.checks.expect(refused[0] == 413 and b"installer_checksum" not in refused[1]
+                           and [e["status"] for e in exchanges] == [413, 200]
+                           and len(replies) == 1,
+                           "a body over %d bytes is refused (413) and never reaches the reply"
+                           % EXCHANGE_BODY_LIMIT,
+                           "status %d, exchanges %r, replies %r"
+                           % (refused[0], exchanges, replies))
+        self.checks.expect(response.status == 200 and "installer" in reply and exchanges
+                           and exchanges[-1]["payload"].encode() == largest,
                            "a body of exactly %d bytes is answered and logged whole"
-                           % EXCHANGE_BODY_LIMIT)
+                           % EXCHANGE_BODY_LIMIT, "status %d" % response.status)
         self.checks.expect(response.getheader("Cache-Control") == "no-store",
                            "the reply is not cached", repr(response.getheader("Cache-Control")))
 
@@ -635,6 +659,7 @@ def main():
         release.set_up()
         release.test_signature_forms(args.only)
         if not args.only or re.search(args.only, "plain"):
+            release.test_unreachable_authority()
             release.test_expired_certificate()
             release.test_welcome_and_partner_content()
             release.test_resume_across_restart()

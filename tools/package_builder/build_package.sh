@@ -42,12 +42,12 @@ src=$1 out=$2
 shift 2
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 stub=${VULMO_SFX_STUB:-$repo/build/cross/tools/sfx_stub.exe}
-cert="" level=9 solid_block=16m
+cert="" key="" level=9 solid_block=16m
 # --- Signing options: handed to sign_file.sh as they are. ---
 signing=()
 while [[ $# -gt 0 ]]; do
   case $1 in
-    --sign) [[ $# -ge 3 ]] || usage; cert=$2; signing+=("$1" "$2" "$3"); shift 3 ;;
+    --sign) [[ $# -ge 3 ]] || usage; cert=$2 key=$3; signing+=("$1" "$2" "$3"); shift 3 ;;
     --nest) [[ $# -ge 3 ]] || usage; signing+=("$1" "$2" "$3"); shift 3 ;;
     --ts|--nest-digest) [[ $# -ge 2 ]] || usage; signing+=("$1" "$2"); shift 2 ;;
     # --- End of the signing options. ---
@@ -64,7 +64,11 @@ die() { echo "build_package.sh: $*" >&2; exit 1; }
 [[ -d $src ]] || die "no such directory: $src"
 [[ -f $stub ]] || die "self-extractor stub not found: $stub (build target sfx_stub or pass --stub)"
 command -v 7zz >/dev/null || die "7zz not found (install the Debian package 7zip)"
-if [[ -z $cert && ${#signing[@]} -gt 0 ]]; then
+# Checked before the archive is made, which may take long.
+if [[ -n $cert ]]; then
+  command -v osslsigncode >/dev/null || die "osslsigncode not found"
+  [[ -f $cert && -f $key ]] || die "certificate or key missing: $cert $key"
+elif [[ ${#signing[@]} -gt 0 ]]; then
   die "--ts, --nest and --nest-digest need --sign"
 fi
 
