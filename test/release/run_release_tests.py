@@ -194,7 +194,7 @@ class Release:
     def set_up(self):
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
-        if not os.path.isfile(os.path.join(self.pki, "tsa.cnf")):
+        if not self.pki_usable():
             shutil.rmtree(self.pki, ignore_errors=True)
             run(["bash", os.path.join(REPO, "tools", "pki", "make_test_pki.sh"), self.pki])
         run(["bash", os.path.join(REPO, "test", "server", "make_test_certs.sh"), self.tls])
@@ -205,6 +205,15 @@ class Release:
         self.prepare_prefix()
         self.tsa.start()
         self.nginx.start()
+
+    def pki_usable(self):
+        """The kept PKI has the time-stamping settings, and its certificates
+        (issued for 30 days) are valid for another day."""
+        if not os.path.isfile(os.path.join(self.pki, "tsa.cnf")):
+            return False
+        return all(run_to_end(["openssl", "x509", "-checkend", "86400", "-noout", "-in",
+                               os.path.join(self.pki, leaf + ".crt")], 30)[0] == 0
+                   for leaf in ("vulmo", "other", "tsa"))
 
     def make_package_source(self, name, filler_size):
         source = os.path.join(self.work, name)
@@ -289,13 +298,13 @@ class Release:
                                          "each time-stamped" if timestamped else "no time stamp"),
             "found %d signature(s), %d time stamp(s)" % (signatures, stamps))
 
-    def stamp(self, signed, payload, out):
+    def stamp(self, label, signed, payload, out):
         """Stamps and reads back; returns what the program will read."""
         run([self.stamper, "stamp", signed, payload, out])
         code, read = run_to_end([self.stamper, "read", out], 30)
         stored = read.encode("ascii")
         self.checks.expect(code == 0 and stored.rstrip(b" ") == payload.encode("ascii"),
-                           "%s: the stamper reads back the payload" % os.path.basename(out),
+                           "%s: the stamper stamps and reads back the payload" % label,
                            repr(read))
         return stored
 
@@ -382,8 +391,8 @@ class Release:
             run(["bash", SIGN_FILE, program, signed] +
                 self.signing_args("vulmo", timestamped, nested))
             stamped = os.path.join(folder, "net_installer.exe")
-            payload = self.stamp(signed, "release-test-payload-%s-%d" % (name, time.time()),
-                                 stamped)
+            payload = self.stamp("%s program" % name, signed,
+                                 "release-test-payload-%s-%d" % (name, time.time()), stamped)
             self.check_signatures("%s program, stamped" % name, stamped, timestamped, nested)
             packages = {}
             for signer in ("vulmo", "other"):
