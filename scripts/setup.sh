@@ -61,6 +61,7 @@ PACKAGES=(
   clang libclang-rt-14-dev libfuzzer-14-dev
   dpkg-dev
   g++ fontconfig
+  nginx
 )
 
 CODENAME=bookworm
@@ -199,7 +200,25 @@ if [[ ${VULMO_SKIP_APT:-0} != 1 ]]; then
     t0=$(date +%s)
     # No Recommends: everything needed is listed above (libgnutls30, a
     # Recommends of Wine, is listed explicitly for HTTPS inside Wine).
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # Packages installed as test tools (nginx) must not start system
+    # services: a policy-rc.d that refuses every start, for this install only.
+    policy=/usr/sbin/policy-rc.d
+    own_policy=0
+    if [[ ! -e $policy ]]; then
+      printf '#!/bin/sh\n# Added by Vulmo scripts/setup.sh during its apt-get install.\nexit 101\n' > "$policy"
+      chmod 755 "$policy"
+      own_policy=1
+    fi
+    apt_rc=0
+    apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends \
+      "${missing[@]}" >/dev/null || apt_rc=$?
+    [[ $own_policy -eq 1 ]] && rm -f "$policy"
+    [[ $apt_rc -eq 0 ]] || die "apt-get install failed ($apt_rc)"
+    # The tests start their own nginx; the system one stays off at boot too.
+    if printf '%s\n' "${missing[@]}" | grep -qx nginx && command -v systemctl >/dev/null &&
+        [[ -d /run/systemd/system ]]; then
+      systemctl disable --now nginx >/dev/null 2>&1 || true
+    fi
     log "packages installed in $(( $(date +%s) - t0 )) s"
   fi
 fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# build_package.sh SRC_DIR OUT.exe [--sign CERT KEY] [--stub SFX_STUB_EXE]
+# build_package.sh SRC_DIR OUT.exe [--sign CERT KEY [--ts URL] [--nest CERT KEY]
+#                  [--nest-digest sha1|sha256]] [--stub SFX_STUB_EXE]
 #                  [--level N] [--solid-block SIZE]
 #
 # Makes an installer package the way Vulmo NetInstaller expects it: a 7z
@@ -10,6 +11,9 @@
 #   --sign CERT KEY   sign with osslsigncode (SHA-256). CERT may hold the
 #                     whole chain (leaf first), e.g. make_test_pki.sh's
 #                     vulmo-chain.pem.
+#   --ts URL          time-stamp every signature at this RFC 3161 authority.
+#   --nest CERT KEY   add a second, nested signature (--nest-digest, SHA-1
+#                     by default). The signing is sign_file.sh's.
 #   --stub PATH       the stub program (default: $VULMO_SFX_STUB, else
 #                     build/cross/tools/sfx_stub.exe of this repository).
 #   --level N         7-Zip compression level 0-9 (default 9).
@@ -28,7 +32,8 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 SRC_DIR OUT.exe [--sign CERT KEY] [--stub SFX_STUB_EXE]" \
+  echo "usage: $0 SRC_DIR OUT.exe [--sign CERT KEY [--ts URL] [--nest CERT KEY]" \
+       "[--nest-digest sha1|sha256]] [--stub SFX_STUB_EXE]" \
        "[--level N] [--solid-block SIZE]" >&2
   exit 2
 }
@@ -38,9 +43,14 @@ shift 2
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 stub=${VULMO_SFX_STUB:-$repo/build/cross/tools/sfx_stub.exe}
 cert="" key="" level=9 solid_block=16m
+# --- Signing options: handed to sign_file.sh as they are. ---
+signing=()
 while [[ $# -gt 0 ]]; do
   case $1 in
-    --sign) [[ $# -ge 3 ]] || usage; cert=$2 key=$3; shift 3 ;;
+    --sign) [[ $# -ge 3 ]] || usage; cert=$2 key=$3; signing+=("$1" "$2" "$3"); shift 3 ;;
+    --nest) [[ $# -ge 3 ]] || usage; signing+=("$1" "$2" "$3"); shift 3 ;;
+    --ts|--nest-digest) [[ $# -ge 2 ]] || usage; signing+=("$1" "$2"); shift 2 ;;
+    # --- End of the signing options. ---
     --stub) [[ $# -ge 2 ]] || usage; stub=$2; shift 2 ;;
     --level) [[ $# -ge 2 && $2 =~ ^[0-9]$ ]] || usage; level=$2; shift 2 ;;
     --solid-block)
@@ -54,9 +64,12 @@ die() { echo "build_package.sh: $*" >&2; exit 1; }
 [[ -d $src ]] || die "no such directory: $src"
 [[ -f $stub ]] || die "self-extractor stub not found: $stub (build target sfx_stub or pass --stub)"
 command -v 7zz >/dev/null || die "7zz not found (install the Debian package 7zip)"
+# Checked before the archive is made, which may take long.
 if [[ -n $cert ]]; then
   command -v osslsigncode >/dev/null || die "osslsigncode not found"
   [[ -f $cert && -f $key ]] || die "certificate or key missing: $cert $key"
+elif [[ ${#signing[@]} -gt 0 ]]; then
+  die "--ts, --nest and --nest-digest need --sign"
 fi
 
 # Prints the offset of the first 7z signature within the first LIMIT bytes
@@ -81,14 +94,15 @@ src_abs=$(cd "$src" && pwd)
 cat "$stub" "$work/archive.7z" > "$work/unsigned.exe"
 
 mkdir -p "$(dirname "$out")"
+# --- Signing: sign_file.sh checks the options and the files. ---
 if [[ -n $cert ]]; then
-  osslsigncode sign -certs "$cert" -key "$key" -h sha256 \
-    -in "$work/unsigned.exe" -out "$work/signed.exe" >/dev/null \
-    || die "osslsigncode sign failed"
+  "$repo/tools/package_builder/sign_file.sh" "$work/unsigned.exe" "$work/signed.exe" \
+    "${signing[@]}" || die "signing failed"
   mv -f "$work/signed.exe" "$out"
 else
   mv -f "$work/unsigned.exe" "$out"
 fi
+# --- End of signing. ---
 
 stub_size=$(stat -c %s "$stub")
 hit=$(first_signature "$out" $((stub_size + 6)))
