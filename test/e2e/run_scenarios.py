@@ -121,12 +121,14 @@ class UiDriver(threading.Thread):
             if os.path.exists(self.report_path):
                 return "installer.exe already ran"
             return None
-        action, title, control = step
+        # (action, title, control[, more arguments of ui_actions])
+        action, title, control = step[:3]
         code, output = self.runner.wine.run(
-            self.runner.ui_actions, [action, title, str(control), str(UI_STEP_TIMEOUT_S)],
+            self.runner.ui_actions,
+            [action, title, str(control), str(UI_STEP_TIMEOUT_S)] + list(step[3:]),
             timeout=UI_STEP_TIMEOUT_S + 15)
-        self.result.ui_outputs.append(output.strip("\r\n") if action == "text" and code == 0
-                                      else None)
+        self.result.ui_outputs.append(output.strip("\r\n")
+                                      if action in ("text", "shown") and code == 0 else None)
         if code != 0:
             return "ui_actions exited with %r: %s" % (code, output.strip())
         return None
@@ -294,14 +296,27 @@ def check_log(scenario, result):
     sc.expect(messages, "the log is empty or missing")
     fatal = [m for s, _, m in result.log if s == "FATAL"]
     sc.expect(not fatal, "FATAL in the log: %r" % fatal)
-    # Expected lines in order, others may come between them.
+    if not scenario.verbose:
+        verbose = [m for s, _, m in result.log if s.startswith("VERBOSE")]
+        sc.expect(not verbose, "verbose lines in a run without --v: %r" % verbose[:3])
+    # Every line whose level is known has that level, expected or not.
+    for severity, _, message in result.log:
+        wanted = sc.severity_of(message)
+        sc.expect(wanted is None or severity == wanted,
+                  "log line %r has level %s, expected %s" % (message, severity, wanted))
+    # Expected lines in order, each at its level; others may come between.
     position = 0
-    for expected in scenario.log:
+    for expected in sc.expected_log(scenario):
+        wanted = sc.severity_of(expected)
+        sc.expect(wanted is not None, "no level known for the expected line %r" % (expected,))
         while position < len(messages) and not sc.message_matches(expected, messages[position]):
             position += 1
         if position == len(messages):
             raise sc.CheckFailed("log line %r not found in order (after the lines before it)"
                                  % (expected,))
+        severity = result.log[position][0]
+        sc.expect(severity == wanted, "log line %r has level %s, expected %s"
+                  % (result.log[position][2], severity, wanted))
         position += 1
     for text, count in scenario.counts.items():
         got = sum(1 for m in messages if m == text)

@@ -38,10 +38,13 @@ PACKAGE_FILES = {"installer.exe", "readme.txt", "docs", "filler.bin"}
 
 
 class Pattern:
-    """A log message matched by a regular expression instead of exactly."""
+    """A log message matched by a regular expression instead of exactly;
+    severity: the level it is logged at, when the severity table below does
+    not know the message."""
 
-    def __init__(self, regex):
+    def __init__(self, regex, severity=None):
         self.regex = re.compile(regex)
+        self.severity = severity
 
     def matches(self, message):
         return self.regex.fullmatch(message) is not None
@@ -50,14 +53,69 @@ class Pattern:
         return "/%s/" % self.regex.pattern
 
 
-def P(regex):
-    return Pattern(regex)
+def P(regex, severity=None):
+    return Pattern(regex, severity)
 
 
 def message_matches(expected, message):
     if isinstance(expected, Pattern):
         return expected.matches(message)
     return expected == message
+
+
+# The level of every message a scenario expects, as the log spells it.
+# Messages with a variable end are matched by their beginning.
+INFO, WARNING, ERROR, VERBOSE1 = "INFO", "WARNING", "ERROR", "VERBOSE1"
+SEVERITIES = {
+    INFO: [
+        STARTUP_LINE, "Reading Payload", "Displaying progress dialog",
+        "Preparing to fetch the download URL", "Preparing to download to a string",
+        "Fetching the download URL", "Download completed", "Preparing to fetch the installer",
+        "Stripping SFX header from package", "Extracting files from archive",
+        "Destroying progress dialog", "Running the Vulmo Installer", "Retrying", "Closing",
+        "Displaying custom message box", "Destroying custom message box",
+        "User aborted the installation", "We have extra partner content",
+        "Preparing to download a partner content file", "Retrying partner content download",
+        "Giving up on partner content download", "Attempting download resume",
+    ],
+    ERROR: [
+        "Failed fetching the download URL", "Failed parsing json reply",
+        "Failed downloading the Vulmo package", "Checksum incorrect for the downloaded package",
+        "Signature incorrect for the downloaded package", "7z signature no found",
+        "SFX header stripping failed", "Archive unpacking failed", "Used up our retries",
+        "Failed downloading partner content", "Failed moving partner content into place",
+        "Failed parsing partner content part of JSON reply", "Download failed",
+        "Request completed with an unexpected HTTP status",
+        "Failed opening new package file for writing",
+    ],
+    VERBOSE1: [
+        "Parsing the fetched URL", "Found 7z signature", "Switching language",
+        "Attempt to close our dialog", "The user resumed the installation",
+        "Installer ready to run, but we are waiting for user interaction",
+    ],
+}
+SEVERITY_PREFIXES = {
+    "Command line: ": INFO, "Starting download from ": INFO,
+    "Preparing to download to ": INFO, "Retrying ": INFO,
+    "Download failed with ": WARNING,
+    "Attempting to redirect to a disallowed domain: ": ERROR,
+    "Error returned by ": ERROR, "Could not write to the download file": ERROR,
+    "Looking up LCID for ": VERBOSE1,
+}
+_SEVERITY_OF = {text: level for level, texts in SEVERITIES.items() for text in texts}
+
+
+def severity_of(expected):
+    """The level an expected log line (text or Pattern) must have, or None
+    when it is not known."""
+    if isinstance(expected, Pattern):
+        return expected.severity
+    if expected in _SEVERITY_OF:
+        return _SEVERITY_OF[expected]
+    for prefix, level in SEVERITY_PREFIXES.items():
+        if expected.startswith(prefix):
+            return level
+    return None
 
 
 class CheckFailed(Exception):
@@ -159,13 +217,24 @@ class Scenario:
     leftovers: Sequence = ("net_installer.log",)  # names, or Patterns
     checks: Sequence[Callable] = ()        # f(ctx, result), raise CheckFailed
     timeout: int = 60
+    # Runs with --v=1. Otherwise no verbose line may appear, and the verbose
+    # lines of |log| are left out of the order check.
+    verbose: bool = False
+    temp: Optional[str] = None             # TEMP and TMP of the run, a Windows path
 
 
 def own_args(scenario):
-    return ["--v=1"] + list(scenario.args)
+    return (["--v=1"] if scenario.verbose else []) + list(scenario.args)
 
 
-def installer_args(tracking=True, welcome=None, own=("--v=1",)):
+def expected_log(scenario):
+    """The lines of the scenario's log that its run must write, in order."""
+    if scenario.verbose:
+        return list(scenario.log)
+    return [line for line in scenario.log if severity_of(line) != VERBOSE1]
+
+
+def installer_args(tracking=True, welcome=None, own=()):
     args = ["--install"]
     if tracking:
         args.append("--server-tracking-data=server_tracking_data")
@@ -185,8 +254,8 @@ def attempt_log(exchange_url=PRODUCTION_EXCHANGE,
         "Download completed",
         "Parsing the fetched URL",
         "Preparing to fetch the installer",
-        P(r"Preparing to download to C:\\users\\[^\\]+\\Temp\\Vulmo NetInstaller\\"
-          r"vulmo_installer_\d{14}\.exe"),
+        P(r"Preparing to download to [A-Z]:\\(users\\[^\\]+\\Temp\\)?Vulmo NetInstaller\\"
+          r"vulmo_installer_\d{14}\.exe", INFO),
         "Starting download from " + package_url,
         "Download completed",
         "Stripping SFX header from package",
@@ -197,7 +266,7 @@ def attempt_log(exchange_url=PRODUCTION_EXCHANGE,
 
 START_LOG = [
     STARTUP_LINE,
-    P(r"Command line: .*net_installer(_xp)?\.exe\"? --v=1.*"),
+    P(r"Command line: .*net_installer(_xp)?\.exe\"?( .*)?", INFO),
     "Reading Payload",
     "Displaying progress dialog",
 ]
@@ -205,6 +274,13 @@ START_LOG = [
 LAUNCH_LOG = ["Destroying progress dialog", "Running the Vulmo Installer"]
 
 FAILURE_END = ["Used up our retries", "Closing"]
+
+# The error box after the last attempt, and the user's OK on it; the box's
+# text is the first ui output of the scenario.
+BOX_END = ["Used up our retries", "Displaying custom message box", "Closing"]
+ANSWER_ERROR_BOX = [("text", ERROR_TITLE, BOX_LABEL), ("click", ERROR_TITLE, BOX_SECOND)]
+DOWNLOAD_FAILED = "Failed to download Vulmo."     # string 37002
+EXTRACT_FAILED = "Failed to extract Vulmo."       # string 37005
 
 
 # --- Checks on the server's request log ------------------------------------
@@ -311,6 +387,7 @@ def scenario_table():
 
     add(Scenario(
         name="happy_path_with_payload",
+        verbose=True,
         summary="stamped signed stub, HTTPS exchange POSTs the payload, package over HTTPS, "
                 "welcome page and tracking file handed to installer.exe",
         script=lambda c: routes(
@@ -320,7 +397,7 @@ def scenario_table():
             + LAUNCH_LOG,
         counts={"Retrying": 0},
         absent=["Signature incorrect for the downloaded package"],
-        installer=Installer(args=installer_args(welcome=WELCOME_URL),
+        installer=Installer(args=installer_args(welcome=WELCOME_URL, own=["--v=1"]),
                             files=PACKAGE_FILES | {"server_tracking_data"}),
         checks=[check_exchange(1, payload=True),
                 check_downloads(pkg, 1, host="autoupdate.vulmo.com", listener="https")]))
@@ -354,21 +431,21 @@ def scenario_table():
     add(Scenario(
         name="foreign_or_unsigned_package_rejected",
         summary="a signed stub refuses packages signed by another company or unsigned; "
-                "silent: four attempts, no box, exit 1",
-        args=["--silent"],
+                'four attempts, then the error box "Failed to download Vulmo.", exit 1',
         script=lambda c: routes(
             [c.reply("other"), c.reply("unsigned"), c.reply("other"), c.reply("unsigned")],
             pkg_other=c.package("other"), pkg_unsigned=c.package("unsigned")),
+        ui=ANSWER_ERROR_BOX,
         exit_code=1,
         log=START_LOG + ["Signature incorrect for the downloaded package", "Retrying",
                          "Signature incorrect for the downloaded package", "Retrying",
                          "Signature incorrect for the downloaded package", "Retrying",
-                         "Signature incorrect for the downloaded package"] + FAILURE_END,
+                         "Signature incorrect for the downloaded package"] + BOX_END,
         counts={"Signature incorrect for the downloaded package": 4, "Retrying": 3},
-        absent=["Stripping SFX header from package", "Displaying custom message box",
-                "Running the Vulmo Installer"],
+        absent=["Stripping SFX header from package", "Running the Vulmo Installer"],
         checks=[check_exchange(4), check_downloads("/pkg/other.exe", 2),
-                check_downloads("/pkg/unsigned.exe", 2)]))
+                check_downloads("/pkg/unsigned.exe", 2),
+                check_ui_output(0, DOWNLOAD_FAILED)]))
 
     add(Scenario(
         name="partner_content_two_files",
@@ -405,13 +482,13 @@ def scenario_table():
         args=own,
         script=lambda c: routes(c.reply(welcome=WELCOME_URL), pkg_vulmo=c.package("vulmo")),
         log=[STARTUP_LINE,
-             P(r'Command line: .*net_installer\.exe"? --v=1 --language=de --silent '
-               r'/extra-switch="Some Value" "plain argument"'),
+             P(r'Command line: .*net_installer\.exe"? --language=de --silent '
+               r'/extra-switch="Some Value" "plain argument"', INFO),
              "Switching language", "Looking up LCID for de", "Reading Payload"]
             + attempt_log() + LAUNCH_LOG,
         installer=Installer(args=installer_args(
             welcome=WELCOME_URL,
-            own=["--v=1", "--language=de", "--silent", "/extra-switch=Some Value",
+            own=["--language=de", "--silent", "/extra-switch=Some Value",
                  "plain argument"]),
             files=PACKAGE_FILES | {"server_tracking_data"}),
         checks=[check_exchange(1)]))
@@ -425,7 +502,7 @@ def scenario_table():
                        pkg: c.package("vulmo")},
             "hosts": {"autoupdate.vulmo.io": {"routes": {EXCHANGE_PATH: c.reply()}}}},
         log=START_LOG + attempt_log(exchange_url=INTERNAL_EXCHANGE) + LAUNCH_LOG,
-        installer=Installer(args=installer_args(own=["--v=1", "--internal-server"]),
+        installer=Installer(args=installer_args(own=["--internal-server"]),
                             files=PACKAGE_FILES | {"server_tracking_data"}),
         checks=[check_exchange(1, listener="http", host="autoupdate.vulmo.io")]))
 
@@ -498,14 +575,13 @@ def scenario_table():
         summary='four failed exchanges: "Used up our retries", the error box says '
                 '"Failed to download Vulmo.", OK ends the run with exit 1',
         script=lambda c: routes({"status": 500}),
-        ui=[("text", ERROR_TITLE, BOX_LABEL), ("click", ERROR_TITLE, BOX_SECOND)],
+        ui=ANSWER_ERROR_BOX,
         exit_code=1,
         log=START_LOG + ["Failed fetching the download URL", "Retrying"] * 3
-            + ["Failed fetching the download URL", "Used up our retries",
-               "Displaying custom message box", "Closing"],
+            + ["Failed fetching the download URL"] + BOX_END,
         counts={"Failed fetching the download URL": 4, "Retrying": 3},
         absent=["Running the Vulmo Installer"],
-        checks=[check_exchange(4), check_ui_output(0, "Failed to download Vulmo.")]))
+        checks=[check_exchange(4), check_ui_output(0, DOWNLOAD_FAILED)]))
 
     add(Scenario(
         name="four_failures_silent",
@@ -522,9 +598,10 @@ def scenario_table():
     add(Scenario(
         name="downloader_retry_ends_sequence",
         summary="503 then 404: the downloader retried on its own (6 s), so the failure "
-                "skips the sequence retries",
+                "skips the sequence retries; silent: the dialog is never visible",
         args=["--silent"],
         script=lambda c: routes([{"status": 503}, {"status": 404}]),
+        ui=[("shown", PROGRESS_TITLE, PROGRESS_BAR)],
         exit_code=1,
         log=START_LOG + [
             "Download failed with 503 error", "Retrying 0 of 600",
@@ -533,7 +610,8 @@ def scenario_table():
             "Failed fetching the download URL"] + FAILURE_END,
         counts={"Retrying": 0, "Retrying 0 of 600": 1},
         absent=["Running the Vulmo Installer"],
-        checks=[check_exchange(2), check_resume_delay, check_second_exchange_range]))
+        checks=[check_exchange(2), check_resume_delay, check_second_exchange_range,
+                check_ui_output(0, "hidden")]))
 
     add(Scenario(
         name="package_resumed_by_range",
@@ -550,34 +628,34 @@ def scenario_table():
                 check_second_status(pkg, 206)]))
 
     add(Scenario(
-        name="corrupted_archive_silent",
+        name="corrupted_archive_error_box",
         summary="a signed package with a valid SFX header and damaged 7z data fails to "
-                "unpack four times; silent: exit 1",
-        args=["--silent"],
+                'unpack four times; the error box says "Failed to extract Vulmo.", exit 1',
         script=lambda c: routes(c.reply("corrupt"), pkg_corrupt=c.package("corrupt")),
+        ui=ANSWER_ERROR_BOX,
         exit_code=1,
         log=START_LOG + ["Found 7z signature", "Extracting files from archive",
                          "Archive unpacking failed", "Retrying"] * 3
-            + ["Archive unpacking failed"] + FAILURE_END,
+            + ["Archive unpacking failed"] + BOX_END,
         counts={"Archive unpacking failed": 4, "Retrying": 3},
         absent=["Running the Vulmo Installer", "Signature incorrect for the downloaded package"],
-        checks=[check_exchange(4), check_downloads("/pkg/corrupt.exe", 4)]))
+        checks=[check_exchange(4), check_downloads("/pkg/corrupt.exe", 4),
+                check_ui_output(0, EXTRACT_FAILED)]))
 
     add(Scenario(
         name="no_7z_signature_error_box",
         summary='a package without 7z signature: "7z signature no found", error box '
                 '"Failed to extract Vulmo."; the empty archive file is left (by design)',
         script=lambda c: routes(c.reply("no7z"), pkg_no7z=c.package("no7z")),
-        ui=[("text", ERROR_TITLE, BOX_LABEL), ("click", ERROR_TITLE, BOX_SECOND)],
+        ui=ANSWER_ERROR_BOX,
         exit_code=1,
         log=START_LOG + ["Stripping SFX header from package", "7z signature no found",
                          "SFX header stripping failed", "Retrying"] * 3
-            + ["7z signature no found", "SFX header stripping failed", "Used up our retries",
-               "Displaying custom message box", "Closing"],
+            + ["7z signature no found", "SFX header stripping failed"] + BOX_END,
         counts={"7z signature no found": 4},
         absent=["Running the Vulmo Installer", "Extracting files from archive"],
         leftovers=("net_installer.log", P(r"vulmo_installer_\d{14}\.7z")),
-        checks=[check_ui_output(0, "Failed to extract Vulmo.")]))
+        checks=[check_ui_output(0, EXTRACT_FAILED)]))
 
     add(Scenario(
         name="partner_retry_then_give_up",
@@ -667,18 +745,21 @@ def scenario_table():
 
     add(Scenario(
         name="cancel_then_continue",
+        verbose=True,
         summary='closing the progress dialog asks for confirmation; "Continue installing" '
                 "goes on and installs",
         script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo", drip=SLOW_DRIP)),
-        ui=[("close", PROGRESS_TITLE, PROGRESS_BAR), ("text", CONFIRM_TITLE, BOX_LABEL),
+        ui=[("shown", PROGRESS_TITLE, PROGRESS_BAR),
+            ("close", PROGRESS_TITLE, PROGRESS_BAR), ("text", CONFIRM_TITLE, BOX_LABEL),
             ("click", CONFIRM_TITLE, BOX_FIRST)],
         log=START_LOG + ["Attempt to close our dialog", "Displaying custom message box",
                          "The user resumed the installation", "Destroying custom message box",
                          "Download completed", "Stripping SFX header from package"] + LAUNCH_LOG,
         absent=["Installer ready to run, but we are waiting for user interaction",
                 "User aborted the installation"],
-        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"}),
-        checks=[check_ui_output(1, confirm_text)]))
+        installer=Installer(args=installer_args(own=["--v=1"]),
+                            files=PACKAGE_FILES | {"server_tracking_data"}),
+        checks=[check_ui_output(0, "visible"), check_ui_output(2, confirm_text)]))
 
     add(Scenario(
         name="cancel_then_abort",
@@ -703,7 +784,29 @@ def scenario_table():
         installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"})))
 
     add(Scenario(
+        name="cancel_answered_by_keyboard",
+        verbose=True,
+        summary='the confirmation answered with the keyboard: Escape leaves it open, Enter '
+                'is "Continue installing"; asked again, Tab then Enter is "Abort the '
+                'installation"',
+        script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo", drip=SLOW_DRIP)),
+        ui=[("close", PROGRESS_TITLE, PROGRESS_BAR),
+            ("key", CONFIRM_TITLE, BOX_FIRST, "escape"),
+            ("key", CONFIRM_TITLE, BOX_FIRST, "enter"),
+            ("close", PROGRESS_TITLE, PROGRESS_BAR),
+            ("key", CONFIRM_TITLE, BOX_FIRST, "tab"),
+            ("key", CONFIRM_TITLE, BOX_FIRST, "enter")],
+        exit_code=1,
+        log=START_LOG + ["Attempt to close our dialog", "Displaying custom message box",
+                         "The user resumed the installation", "Destroying custom message box",
+                         "Attempt to close our dialog", "Displaying custom message box",
+                         "User aborted the installation", "Closing"],
+        counts={"Displaying custom message box": 2, "The user resumed the installation": 1},
+        absent=["Running the Vulmo Installer"]))
+
+    add(Scenario(
         name="launch_deferred_then_continue",
+        verbose=True,
         summary="the installer becomes ready while the confirmation is open: nothing runs "
                 'until "Continue installing", then it runs once',
         script=slow,
@@ -715,10 +818,12 @@ def scenario_table():
                          "Installer ready to run, but we are waiting for user interaction",
                          "The user resumed the installation"] + LAUNCH_LOG,
         counts={"Running the Vulmo Installer": 1},
-        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"})))
+        installer=Installer(args=installer_args(own=["--v=1"]),
+                            files=PACKAGE_FILES | {"server_tracking_data"})))
 
     add(Scenario(
         name="launch_deferred_then_abort",
+        verbose=True,
         summary='the installer is ready while the confirmation is open; "Abort the '
                 'installation" ends without running it',
         script=slow,
@@ -745,7 +850,7 @@ def scenario_table():
         counts={"Displaying custom message box": 2, "Retrying": 3},
         absent=["Running the Vulmo Installer", "User aborted the installation",
                 "The user resumed the installation"],
-        checks=[check_exchange(4), check_ui_output(2, "Failed to download Vulmo.")]))
+        checks=[check_exchange(4), check_ui_output(2, DOWNLOAD_FAILED)]))
 
     add(Scenario(
         name="installer_missing_in_package",
@@ -769,6 +874,7 @@ def scenario_table():
 
     add(Scenario(
         name="language_de_thread_locale",
+        verbose=True,
         summary='"language" de on a prefix that reports Windows XP (thread-locale path): '
                 "German title and label",
         stub="stamped_xp",
