@@ -76,6 +76,7 @@ class Result:
         self.requests = []
         self.ui_outputs = []
         self.ui_errors = []
+        self.holders = []      # ui_actions processes holding a file open
         self.duration = 0.0
         self.drive_c = ""
 
@@ -116,6 +117,8 @@ class UiDriver(threading.Thread):
                     return None
                 time.sleep(0.1)
             return "the log line did not appear within %d s" % LOG_WAIT_TIMEOUT_S
+        if kind == "hold":
+            return self.hold(*step[1:])
         if kind == "no_report":
             self.result.ui_outputs.append(None)
             if os.path.exists(self.report_path):
@@ -134,6 +137,33 @@ class UiDriver(threading.Thread):
         return None
 
 
+    def hold(self, name, seconds):
+        """Holds the file name of the extraction directory open (created if
+        need be) from the moment the package download has begun."""
+        self.result.ui_outputs.append(None)
+        deadline = time.monotonic() + UI_STEP_TIMEOUT_S
+        package = None
+        while package is None and time.monotonic() < deadline:
+            found = [n for n in os.listdir(self.runner.work_dir) if PACKAGE_FILE.fullmatch(n)] \
+                if os.path.isdir(self.runner.work_dir) else []
+            package = found[0] if found else None
+            time.sleep(0.05)
+        if package is None:
+            return "no package file appeared in %s" % self.runner.work_dir
+        target = os.path.join(self.runner.work_dir, package[:-len(".exe")], name)
+        self.result.holders.append(self.runner.wine.popen(
+            self.runner.ui_actions, ["hold", windows_path(target), str(seconds)],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        while not os.path.exists(target):
+            if time.monotonic() > deadline:
+                return "%s was not created" % target
+            time.sleep(0.02)
+        return None
+
+
+PACKAGE_FILE = re.compile(r"vulmo_installer_\d{14}\.exe")
+
+
 class Runner:
     def __init__(self, args):
         self.build_dir = os.path.abspath(args.build_dir)
@@ -145,6 +175,10 @@ class Runner:
         self.server = None
         self.ctx = None
         self.ui_actions = None
+
+    @property
+    def work_dir(self):
+        return self.wine.work_dir
 
     # --- Set-up -------------------------------------------------------------
 
@@ -220,6 +254,9 @@ class Runner:
         output.close()
         if driver:
             driver.join(UI_STEP_TIMEOUT_S + 20)
+        for holder in result.holders:
+            holder.kill()
+            holder.wait()
 
         result.raw_log = read_log(self.wine)
         result.log = parse_log(result.raw_log)
@@ -227,7 +264,7 @@ class Runner:
             with open(report_path, encoding="utf-8") as report:
                 result.report = json.load(report)
         try:
-            result.leftovers = sorted(os.listdir(self.wine.work_dir))
+            result.leftovers = sorted(os.listdir(self.work_dir))
         except OSError:
             result.leftovers = []
         # The server logs a request when its reply starts; give the last one

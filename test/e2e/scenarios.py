@@ -643,6 +643,36 @@ def scenario_table():
                 check_ui_output(0, EXTRACT_FAILED)]))
 
     add(Scenario(
+        name="label_downloading_again_after_failed_extraction",
+        summary='after an extraction that failed, the retry shows "Downloading Vulmo..." '
+                "again, and installs",
+        script=lambda c: routes([c.reply("corrupt"), c.reply()],
+                                pkg_corrupt=c.package("corrupt"),
+                                pkg_vulmo=c.package("vulmo", drip=DRIP)),
+        ui=[("log", "Retrying"), ("text", PROGRESS_TITLE, PROGRESS_LABEL)],
+        log=START_LOG + ["Extracting files from archive", "Archive unpacking failed",
+                         "Retrying"] + attempt_log() + LAUNCH_LOG,
+        counts={"Retrying": 1},
+        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"}),
+        checks=[check_ui_output(1, "Downloading Vulmo...")]))
+
+    add(Scenario(
+        name="locked_file_in_extraction_directory",
+        summary="a file of the package that cannot be created (another program holds it "
+                "open) fails the extraction with the platform's error code; the extraction "
+                "directory cannot be deleted for a retry, so the error box follows at once",
+        script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo", drip=DRIP)),
+        ui=[("hold", "readme.txt", 30)] + ANSWER_ERROR_BOX,
+        exit_code=1,
+        log=START_LOG + ["Extracting files from archive",
+                         "Error returned by CreateFile: 32",  # ERROR_SHARING_VIOLATION
+                         "Archive unpacking failed"] + BOX_END,
+        counts={"Retrying": 0},
+        absent=["Running the Vulmo Installer"],
+        leftovers=("net_installer.log", P(r"vulmo_installer_\d{14}")),
+        checks=[check_exchange(1), check_ui_output(1, EXTRACT_FAILED)]))
+
+    add(Scenario(
         name="no_7z_signature_error_box",
         summary='a package without 7z signature: "7z signature no found", error box '
                 '"Failed to extract Vulmo."; the empty archive file is left (by design)',
@@ -683,6 +713,65 @@ def scenario_table():
         installer=Installer(args=installer_args(),
                             files=PACKAGE_FILES | {"server_tracking_data", "one.txt"}),
         checks=[check_downloads("/partner/one.txt", 2), check_downloads("/partner/two.dat", 4)]))
+
+    add(Scenario(
+        name="partner_downloader_retry_gives_up",
+        summary="a partner file that the downloader retried on its own (503, then 404) is "
+                "given up at once, without a partner retry; the launch still happens",
+        script=lambda c: routes(
+            c.reply(partner=[c.partner_entry("one.txt")]), pkg_vulmo=c.package("vulmo"),
+            partner_one=[{"status": 503}, {"status": 404}]),
+        log=START_LOG + attempt_log() + [
+            "We have extra partner content", "Download failed with 503 error",
+            "Retrying 0 of 600", "Failed downloading partner content",
+            "Giving up on partner content download"] + LAUNCH_LOG,
+        counts={"Retrying partner content download": 0, "Failed downloading partner content": 1},
+        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"}),
+        checks=[check_downloads("/partner/one.txt", 2, ranges=[None, "bytes=0-"])]))
+
+    add(Scenario(
+        name="partner_move_fails",
+        summary="a partner file named into a folder that does not exist cannot be moved into "
+                "place: the launch follows at once, without the next entry or files_list",
+        script=lambda c: routes(
+            c.reply(partner=[c.partner_entry("one.txt", filename="no_such_folder\\one.txt"),
+                             c.partner_entry("two.dat")]),
+            pkg_vulmo=c.package("vulmo"),
+            partner_one=c.partner_file("one.txt"), partner_two=c.partner_file("two.dat")),
+        log=START_LOG + attempt_log() + ["We have extra partner content", "Download completed",
+                                         "Failed moving partner content into place"]
+            + LAUNCH_LOG,
+        absent=["Failed downloading partner content"],
+        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"}),
+        # The temporary file that could not be moved stays, like any a failure leaves.
+        leftovers=("net_installer.log", "partner_content.tmp"),
+        checks=[check_downloads("/partner/one.txt", 1), check_not_requested("/partner/two.dat")]))
+
+    # Entries that cannot be read end partner content: the good entry before
+    # is delivered, the one after is never fetched.
+    unreadable = [
+        ("not_an_object", lambda c: "http://cdn.example/partner/two.dat"),
+        ("without_href", lambda c: {key: value for key, value
+                                    in c.partner_entry("two.dat").items() if key != "href"}),
+        ("checksum_not_a_string", lambda c: dict(c.partner_entry("two.dat"), checksum=12345)),
+    ]
+    for label, bad_entry in unreadable:
+        add(Scenario(
+            name="partner_entry_" + label,
+            summary="a partner entry %s is refused; the launch follows with the file before "
+                    "it and without the one after it" % label.replace("_", " "),
+            script=(lambda bad: lambda c: routes(
+                c.reply(partner=[c.partner_entry("one.txt"), bad(c), c.partner_entry("two.dat")]),
+                pkg_vulmo=c.package("vulmo"),
+                partner_one=c.partner_file("one.txt"), partner_two=c.partner_file("two.dat")))(
+                    bad_entry),
+            log=START_LOG + attempt_log() + [
+                "We have extra partner content", "Download completed",
+                "Failed parsing partner content part of JSON reply"] + LAUNCH_LOG,
+            installer=Installer(args=installer_args(),
+                                files=PACKAGE_FILES | {"server_tracking_data", "one.txt"}),
+            checks=[check_downloads("/partner/one.txt", 1),
+                    check_not_requested("/partner/two.dat")]))
 
     add(Scenario(
         name="partner_list_from_current_reply",

@@ -11,6 +11,9 @@
 //       the time ran out) without ever being visible
 //   ui_actions.exe key   <title> <control_id> <timeout_s> <escape|enter|tab>
 //       brings the dialog to the front and types the key on the keyboard
+//   ui_actions.exe hold  <file> <seconds>
+//       creates the file (and its folder) and keeps it open without any
+//       sharing for that long, so that nobody can open, replace or delete it
 //
 // The dialog is the enabled top-level window of class "#32770" with the
 // window text <title> that has a control <control_id>: the progress dialog
@@ -99,10 +102,28 @@ bool TypeKey(HWND dialog, const std::wstring& name) {
   return ::SendInput(2, input, sizeof(INPUT)) == 2;
 }
 
+int HoldFile(const wchar_t* path, int seconds) {
+  std::wstring folder = path;
+  const size_t slash = folder.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) {
+    folder.resize(slash);
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+  }
+  HANDLE file = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::fwprintf(stderr, L"cannot create %ls: %lu\n", path, ::GetLastError());
+    return 3;
+  }
+  ::Sleep(seconds * 1000);
+  ::CloseHandle(file);
+  return 0;
+}
+
 int Usage() {
   std::fwprintf(stderr,
                 L"usage: ui_actions wait|close|click|text|shown <title> <control> "
-                L"[timeout]\n       ui_actions key <title> <control> <timeout> <key>\n");
+                L"[timeout]\n       ui_actions key <title> <control> <timeout> <key>\n"
+                L"       ui_actions hold <file> <seconds>\n");
   return 2;
 }
 
@@ -112,6 +133,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 4)
     return Usage();
   const std::wstring action = argv[1];
+  if (action == L"hold")
+    return HoldFile(argv[2], _wtoi(argv[3]));
   const wchar_t* title = argv[2];
   const int control_id = _wtoi(argv[3]);
   const int timeout_s = argc > 4 ? _wtoi(argv[4]) : 30;
