@@ -57,9 +57,9 @@ def parse_log(text):
     return entries
 
 
-def read_log(wine):
+def read_log(path):
     try:
-        with open(wine.log_path(), "rb") as source:
+        with open(path, "rb") as source:
             return source.read().decode("utf-8", "replace")
     except OSError:
         return ""
@@ -112,11 +112,16 @@ class UiDriver(threading.Thread):
         if kind == "log":
             deadline = time.monotonic() + LOG_WAIT_TIMEOUT_S
             while time.monotonic() < deadline:
-                if step[1] in [m for _, _, m in parse_log(read_log(self.runner.wine))]:
+                if step[1] in [m for _, _, m in parse_log(read_log(self.runner.log_path))]:
                     self.result.ui_outputs.append(None)
                     return None
                 time.sleep(0.1)
             return "the log line did not appear within %d s" % LOG_WAIT_TIMEOUT_S
+        if kind == "grow_disk":
+            # The user makes room on the small disk.
+            self.result.ui_outputs.append(None)
+            self.runner.small_disk.grow()
+            return None
         if kind == "hold":
             return self.hold(*step[1:])
         if kind == "no_report":
@@ -175,10 +180,12 @@ class Runner:
         self.server = None
         self.ctx = None
         self.ui_actions = None
+        self.small_disk = e2e_env.SmallDisk(self.wine, os.path.join(self.out_dir, "small-disk"))
+        self.work_dir = self.wine.work_dir   # of the scenario that runs
 
     @property
-    def work_dir(self):
-        return self.wine.work_dir
+    def log_path(self):
+        return os.path.join(self.work_dir, "net_installer.log")
 
     # --- Set-up -------------------------------------------------------------
 
@@ -216,6 +223,7 @@ class Runner:
         if self.server:
             self.server.stop()
         self.wine.stop_server()
+        self.small_disk.tear_down()
 
     # --- One scenario ---------------------------------------------------------
 
@@ -226,6 +234,13 @@ class Runner:
         if os.path.exists(report_path):
             os.remove(report_path)
         self.wine.clean_work_dir()
+        program, args = self.artifacts.stubs[scenario.stub], sc.own_args(scenario)
+        if scenario.small_disk:
+            self.small_disk.prepare(scenario.small_disk(self.ctx))
+            self.work_dir = self.small_disk.work_dir
+            program, args = self.small_disk.command(program, args)
+        else:
+            self.work_dir = self.wine.work_dir
         self.server.set_script(scenario.script(self.ctx))
         already = len(self.server.requests())
 
@@ -233,8 +248,8 @@ class Runner:
                      "VULMO_STANDIN_EXIT_CODE": str(scenario.standin_exit)}
         started = time.monotonic()
         output = tempfile.TemporaryFile()
-        process = self.wine.popen(self.artifacts.stubs[scenario.stub], sc.own_args(scenario),
-                                  extra_env, stdout=output, stderr=subprocess.STDOUT)
+        process = self.wine.popen(program, args, extra_env, stdout=output,
+                                  stderr=subprocess.STDOUT)
         driver = None
         if scenario.ui:
             driver = UiDriver(self, scenario.ui, result, report_path)
@@ -258,7 +273,7 @@ class Runner:
             holder.kill()
             holder.wait()
 
-        result.raw_log = read_log(self.wine)
+        result.raw_log = read_log(self.log_path)
         result.log = parse_log(result.raw_log)
         if os.path.exists(report_path):
             with open(report_path, encoding="utf-8") as report:
@@ -364,7 +379,8 @@ def check_log(scenario, result):
         sc.expect(not found, "unexpected log line %r" % (found[:1],))
 
 
-EXTRACTION_DIR = re.compile(r"C:\\users\\[^\\]+\\Temp\\Vulmo NetInstaller\\"
+# In the prefix's own TEMP, or on the small disk's drive.
+EXTRACTION_DIR = re.compile(r"(C:\\users\\[^\\]+\\Temp|T:)\\Vulmo NetInstaller\\"
                             r"vulmo_installer_\d{14}")
 
 

@@ -182,7 +182,8 @@ def routes(exchange, **paths):
     keyword arguments named after their paths ("pkg_vulmo" = /pkg/vulmo.exe,
     "partner_one" = /partner/one.txt ...)."""
     table = {EXCHANGE_PATH: exchange}
-    names = {"partner_one": "/partner/one.txt", "partner_two": "/partner/two.dat"}
+    names = {"partner_one": "/partner/one.txt", "partner_two": "/partner/two.dat",
+             "partner_big": "/partner/big.bin"}
     for key, value in paths.items():
         path = names.get(key) or "/pkg/%s.exe" % key[len("pkg_"):]
         table[path] = value
@@ -220,7 +221,8 @@ class Scenario:
     # Runs with --v=1. Otherwise no verbose line may appear, and the verbose
     # lines of |log| are left out of the order check.
     verbose: bool = False
-    temp: Optional[str] = None             # TEMP and TMP of the run, a Windows path
+    # f(ctx) -> bytes: TEMP lies on a file system of that size.
+    small_disk: Optional[Callable] = None
 
 
 def own_args(scenario):
@@ -671,6 +673,77 @@ def scenario_table():
         absent=["Running the Vulmo Installer"],
         leftovers=("net_installer.log", P(r"vulmo_installer_\d{14}")),
         checks=[check_exchange(1), check_ui_output(1, EXTRACT_FAILED)]))
+
+    # TEMP on a small file system: each stage in turn meets a full disk,
+    # logs it and takes the retry; then the user makes room ("grow_disk") and
+    # the retry installs a whole installer. The second exchange (or partner
+    # request) waits, so that the room is there before the retry needs it.
+    # The partner file is moved by renaming it on the same disk, which needs
+    # no room; its download is what meets the full disk there.
+    later = {"delay_ms": 2000}
+    full_disk = [
+        ("package_download", lambda d: d["package"] // 2,
+         [P(r"Could not write to the download file: .*\(0x70\)", ERROR), "Download failed",
+          "Failed downloading the Vulmo package", "Retrying"]),
+        ("header_stripping", lambda d: d["package"] + d["archive"] // 2,
+         ["Stripping SFX header from package", "SFX header stripping failed", "Retrying"]),
+        ("extraction", lambda d: d["package"] + d["archive"] + d["unpacked"] // 2,
+         # Windows fails the write with ERROR_DISK_FULL (112); Wine reports a
+         # short write without an error code (0), which the extraction fails too.
+         ["Extracting files from archive", P(r"Error returned by WriteFile: (112|0)", ERROR),
+          "Archive unpacking failed", "Retrying"]),
+    ]
+    for stage, size, failure in full_disk:
+        add(Scenario(
+            name="full_disk_in_" + stage,
+            summary="TEMP on a small disk that fills up in the %s: the failure is logged and "
+                    "retried; once there is room the retry installs" % stage.replace("_", " "),
+            script=lambda c: routes([c.reply(), dict(c.reply(), **later)],
+                                    pkg_vulmo=c.package("vulmo")),
+            small_disk=(lambda f: lambda c: f(c.a.disk_use()))(size),
+            ui=[("log", "Retrying"), ("grow_disk",)],
+            log=START_LOG + failure + attempt_log() + LAUNCH_LOG,
+            counts={"Retrying": 1},
+            installer=Installer(args=installer_args(),
+                                files=PACKAGE_FILES | {"server_tracking_data"}),
+            checks=[check_exchange(2)]))
+
+    add(Scenario(
+        name="full_disk_in_partner_download",
+        summary="TEMP on a small disk with room for the extraction but not for the partner "
+                "file: its download fails and is retried; once there is room it is delivered",
+        script=lambda c: routes(c.reply(partner=[c.partner_entry("big.bin")]),
+                                pkg_vulmo=c.package("vulmo"),
+                                partner_big=[c.partner_file("big.bin"),
+                                             c.partner_file("big.bin", **later)]),
+        small_disk=lambda c: sum(c.a.disk_use().values()) + 64 * 1024,
+        ui=[("log", "Retrying partner content download"), ("grow_disk",)],
+        log=START_LOG + attempt_log() + [
+            "We have extra partner content",
+            P(r"Could not write to the download file: .*\(0x70\)", ERROR),
+            "Failed downloading partner content", "Retrying partner content download",
+            "Download completed"] + LAUNCH_LOG,
+        counts={"Failed downloading partner content": 1, "Retrying": 0},
+        installer=Installer(args=installer_args(),
+                            files=PACKAGE_FILES | {"server_tracking_data", "big.bin",
+                                                   "files_list"},
+                            files_list="big.bin\r\n"),
+        checks=[check_downloads("/partner/big.bin", 2),
+                check_file_size("big.bin", lambda c: c.a.partner["big.bin"])]))
+
+    add(Scenario(
+        name="full_disk_never_freed_silent",
+        summary="TEMP on a disk too small for the package, silent: every attempt fails, the "
+                "program ends with exit 1 without running a half-written installer",
+        args=["--silent"],
+        script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo")),
+        small_disk=lambda c: c.a.disk_use()["package"] // 2,
+        exit_code=1,
+        # What is logged once the disk is full depends on where the log's
+        # last page ends; the first attempt's failure always fits.
+        log=START_LOG + ["Failed downloading the Vulmo package", "Retrying"],
+        absent=["Running the Vulmo Installer", "Stripping SFX header from package"],
+        checks=[check_exchange(4)]))
 
     add(Scenario(
         name="no_7z_signature_error_box",
