@@ -141,7 +141,6 @@ class UiDriver(threading.Thread):
             return "ui_actions exited with %r: %s" % (code, output.strip())
         return None
 
-
     def hold(self, name, seconds):
         """Holds the file name of the extraction directory open (created if
         need be) from the moment the package download has begun."""
