@@ -10,8 +10,9 @@ vulmo_link_system_dlls(net_installer_downloader PUBLIC wininet)
 # and runs the program under Wine (scripts/test.sh runs it once, after
 # ctest); run directly, the program skips its tests.
 add_executable(net_installer_downloader_unittests
-  downloader_test_server.cc downloader_test_server.h
-  wininet_downloader_unittest.cc)
+  downloader_unittests/downloader_test_server.cc
+  downloader_unittests/downloader_test_server.h
+  downloader_unittests/wininet_downloader_unittest.cc)
 target_link_libraries(net_installer_downloader_unittests PRIVATE
   net_installer_downloader vulmo_test_options gtest crypt32)
 target_link_options(net_installer_downloader_unittests PRIVATE ${VULMO_STATIC_LINK})
