@@ -11,14 +11,17 @@
 # Extra suites run from the repository root with bash and these variables:
 #   VULMO_REPO, VULMO_BUILD_DIR, VULMO_WINEPREFIX
 # A suite that needs an X display wraps itself in xvfb-run; its exit code
-# is its verdict: 0 passed, 77 skipped (it must print why; not a failure but
-# shown in the summary), anything else failed.
+# is its verdict: 0 passed, 77 skipped (it must print why, as its last line
+# on stderr; not a failure but shown in the summary), anything else failed.
+# With CI=true a skipped suite fails the run: CI machines have root, network
+# namespaces and Xvfb, so a skip there means coverage was lost.
 #
 # Environment:
 #   VULMO_BUILD_DIR   build tree (default: <repo>/build/cross)
 #   VULMO_CTEST_ARGS  extra ctest arguments, e.g. "-R FileUtil"
 #   VULMO_SKIP_SETUP=1  skip scripts/setup.sh (machine already prepared)
 #   VULMO_SUITES_DIR  where the extra suites are (default: scripts/test.d)
+#   CI=true           a skipped suite counts as failed
 set -uo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -34,30 +37,46 @@ log() { printf '[test] %s\n' "$*"; }
 STEP_NAMES=()
 STEP_RESULTS=()
 STEP_SECONDS=()
+STEP_REASONS=()
 FAILED=0
 SKIPPED=0
+STDERR_COPY=$(mktemp "${TMPDIR:-/tmp}/vulmo-test-stderr.XXXXXX")
+trap 'rm -f "$STDERR_COPY"' EXIT
 
 # run_step NAME COMMAND...: runs a step, records its result and duration.
 run_step() {
   local name=$1
   shift
   log "=== $name"
-  local t0 rc
+  local t0 rc reason=
   t0=$(date +%s)
-  "$@"
+  # A copy of stderr keeps the reason a suite gives for skipping. The copy
+  # is not waited for: a background process (a wineserver) may inherit the
+  # pipe and keep it open long after the step.
+  : >"$STDERR_COPY"
+  "$@" 2> >(tee -a "$STDERR_COPY" >&2)
   rc=$?
   STEP_NAMES+=("$name")
   STEP_SECONDS+=($(( $(date +%s) - t0 )))
-  if [[ $rc -eq 0 ]]; then
+  if [[ $rc -eq 77 && ${SKIP_ALLOWED:-0} -eq 1 ]]; then
+    sleep 0.2  # lets the copy catch up with the suite's last line
+    reason=$(grep -v '^[[:space:]]*$' "$STDERR_COPY" | tail -n 1)
+    reason=${reason:-"(the suite gave no reason)"}
+    if [[ ${CI:-} == true ]]; then
+      STEP_RESULTS+=("FAILED (skipped under CI)")
+      FAILED=1
+    else
+      STEP_RESULTS+=(SKIPPED)
+      SKIPPED=1
+      rc=0
+    fi
+  elif [[ $rc -eq 0 ]]; then
     STEP_RESULTS+=(ok)
-  elif [[ $rc -eq 77 && ${SKIP_ALLOWED:-0} -eq 1 ]]; then
-    STEP_RESULTS+=(SKIPPED)
-    SKIPPED=1
-    rc=0
   else
     STEP_RESULTS+=("FAILED ($rc)")
     FAILED=1
   fi
+  STEP_REASONS+=("$reason")
   return $rc
 }
 
@@ -71,7 +90,14 @@ summary() {
   local i
   for i in "${!STEP_NAMES[@]}"; do
     printf '  %-40s %-12s %5d s\n' "${STEP_NAMES[$i]}" "${STEP_RESULTS[$i]}" "${STEP_SECONDS[$i]}"
+    if [[ -n ${STEP_REASONS[$i]} ]]; then
+      printf '      %s\n' "${STEP_REASONS[$i]}"
+    fi
   done
+  if [[ $FAILED -eq 1 && ${CI:-} == true ]] &&
+     [[ " ${STEP_RESULTS[*]} " == *"skipped under CI"* ]]; then
+    log "CI=true: a suite that cannot run here fails the run (CI has root, network namespaces and Xvfb)"
+  fi
   if [[ $FAILED -eq 0 && $SKIPPED -eq 1 ]]; then
     log "passed, but some suites were SKIPPED (see their output)"
   elif [[ $FAILED -eq 0 ]]; then

@@ -8,7 +8,8 @@
 #
 # BUILD_DIR (default build/cross) must hold the built
 # net_installer_downloader_unittests. Exit code: the test program's; 77 when
-# no network namespace can be created here (the tests are skipped).
+# no network namespace can be created here (the tests are skipped), or when
+# all ran but the proxy prompt tests, for want of xvfb-run.
 #
 # The tests use a Wine prefix of their own (BUILD_DIR/wineprefix-network):
 # Wine's sockets are opened by the wineserver, so the wineserver must run
@@ -152,6 +153,10 @@ fi
 VULMO_TEST_PROXY_RUN=1 run_program "${proxy_args[@]}"
 proxy_status=$?
 [[ $status -ne 0 ]] || status=$proxy_status
+if [[ $status -eq 0 && $have_xvfb -eq 0 ]]; then
+  echo "30-downloader.sh: the proxy prompt tests were skipped (no xvfb-run)" >&2
+  status=77
+fi
 
 if [[ $status -ne 0 ]]; then
   echo "30-downloader.sh: test server log: $work/log.jsonl (removed on exit)" >&2

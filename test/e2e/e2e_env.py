@@ -157,6 +157,58 @@ class Wine:
         return os.path.join(self.work_dir, "net_installer.log")
 
 
+class SmallDisk:
+    """A small file system for TEMP: a tmpfs of a given size mapped as the
+    prefix's drive T:, so that a run meets a real full disk. It is mounted
+    in the private namespace the suite runs in (scripts/netns-run.sh gives
+    it a mount namespace of its own), so it cannot outlive the suite."""
+
+    DRIVE = "t:"
+    TEMP = "T:\\"
+
+    def __init__(self, wine, mount_point):
+        self.wine = wine
+        self.mount_point = os.path.abspath(mount_point)
+
+    @property
+    def work_dir(self):
+        return os.path.join(self.mount_point, "Vulmo NetInstaller")
+
+    def prepare(self, size):
+        """An empty file system of size bytes (whole pages) at T:."""
+        os.makedirs(self.mount_point, exist_ok=True)
+        if os.path.ismount(self.mount_point):
+            for name in os.listdir(self.mount_point):
+                path = os.path.join(self.mount_point, name)
+                if os.path.isdir(path):
+                    shutil.rmtree(path)
+                else:
+                    os.remove(path)
+            run(["mount", "-o", "remount,size=%d" % size, self.mount_point])
+        else:
+            run(["mount", "-t", "tmpfs", "-o", "size=%d,mode=0755" % size, "vulmo-small-disk",
+                 self.mount_point])
+        link = os.path.join(self.wine.prefix, "dosdevices", self.DRIVE)
+        if os.path.realpath(link) != self.mount_point:
+            if os.path.lexists(link):
+                os.remove(link)
+            os.symlink(self.mount_point, link)
+
+    def grow(self, size=64 << 20):
+        run(["mount", "-o", "remount,size=%d" % size, self.mount_point])
+
+    def command(self, exe, args):
+        """The program and arguments that run exe with TEMP and TMP on the
+        small disk. Wine sets both from the prefix's registry for a program
+        started from Linux, so a cmd in between sets them for its child."""
+        line = " ".join([windows_path(exe)] + list(args))
+        return "cmd", ["/c", "set TEMP=%s&& set TMP=%s&& %s" % (self.TEMP, self.TEMP, line)]
+
+    def tear_down(self):
+        if os.path.ismount(self.mount_point):
+            run_to_end(["umount", self.mount_point], 30)
+
+
 class Artifacts:
     """Builds everything a run needs from the build tree and the test tools:
     the test PKI, the server's TLS certificate, the test packages and the
@@ -311,15 +363,33 @@ class Artifacts:
             self.packages[os.path.splitext(name)[0]] = p(name)
 
     def _make_partner_files(self):
+        # big.bin is larger than the archive of the vulmo package, so that a
+        # disk with room for its extraction has none for this file.
+        generator = random.Random(20141024)
+        big = self.disk_use()["archive"] + 128 * 1024
         contents = {
             "one.txt": b"Partner content number one.\r\n",
             "two.dat": bytes(range(256)) * 64,
+            "big.bin": bytes(generator.getrandbits(8) for _ in range(big)),
         }
         for name, data in contents.items():
             path = os.path.join(self.partner_dir, name)
             with open(path, "wb") as out:
                 out.write(data)
             self.partner[name] = path
+
+    def disk_use(self):
+        """Bytes on disk, in whole pages, of the vulmo package's stages: the
+        package file, the archive cut from it, the unpacked files."""
+        pages = lambda size: -(-size // 4096) * 4096
+        with open(self.packages["vulmo"], "rb") as source:
+            data = source.read()
+        unpacked = 0
+        for root, _, files in os.walk(self.package_src):
+            unpacked += sum(pages(os.path.getsize(os.path.join(root, f))) for f in files)
+        return {"package": pages(len(data)),
+                "archive": pages(len(data) - data.find(SEVEN_ZIP_SIGNATURE)),
+                "unpacked": unpacked}
 
     def _make_stubs(self, payload):
         stub = self.exe("net_installer")

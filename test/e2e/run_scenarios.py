@@ -57,9 +57,9 @@ def parse_log(text):
     return entries
 
 
-def read_log(wine):
+def read_log(path):
     try:
-        with open(wine.log_path(), "rb") as source:
+        with open(path, "rb") as source:
             return source.read().decode("utf-8", "replace")
     except OSError:
         return ""
@@ -76,6 +76,7 @@ class Result:
         self.requests = []
         self.ui_outputs = []
         self.ui_errors = []
+        self.holders = []      # ui_actions processes holding a file open
         self.duration = 0.0
         self.drive_c = ""
 
@@ -111,25 +112,60 @@ class UiDriver(threading.Thread):
         if kind == "log":
             deadline = time.monotonic() + LOG_WAIT_TIMEOUT_S
             while time.monotonic() < deadline:
-                if step[1] in [m for _, _, m in parse_log(read_log(self.runner.wine))]:
+                if step[1] in [m for _, _, m in parse_log(read_log(self.runner.log_path))]:
                     self.result.ui_outputs.append(None)
                     return None
                 time.sleep(0.1)
             return "the log line did not appear within %d s" % LOG_WAIT_TIMEOUT_S
+        if kind == "grow_disk":
+            # The user makes room on the small disk.
+            self.result.ui_outputs.append(None)
+            self.runner.small_disk.grow()
+            return None
+        if kind == "hold":
+            return self.hold(*step[1:])
         if kind == "no_report":
             self.result.ui_outputs.append(None)
             if os.path.exists(self.report_path):
                 return "installer.exe already ran"
             return None
-        action, title, control = step
+        # (action, title, control[, more arguments of ui_actions])
+        action, title, control = step[:3]
         code, output = self.runner.wine.run(
-            self.runner.ui_actions, [action, title, str(control), str(UI_STEP_TIMEOUT_S)],
+            self.runner.ui_actions,
+            [action, title, str(control), str(UI_STEP_TIMEOUT_S)] + list(step[3:]),
             timeout=UI_STEP_TIMEOUT_S + 15)
-        self.result.ui_outputs.append(output.strip("\r\n") if action == "text" and code == 0
-                                      else None)
+        self.result.ui_outputs.append(output.strip("\r\n")
+                                      if action in ("text", "shown") and code == 0 else None)
         if code != 0:
             return "ui_actions exited with %r: %s" % (code, output.strip())
         return None
+
+    def hold(self, name, seconds):
+        """Holds the file name of the extraction directory open (created if
+        need be) from the moment the package download has begun."""
+        self.result.ui_outputs.append(None)
+        deadline = time.monotonic() + UI_STEP_TIMEOUT_S
+        package = None
+        while package is None and time.monotonic() < deadline:
+            found = [n for n in os.listdir(self.runner.work_dir) if PACKAGE_FILE.fullmatch(n)] \
+                if os.path.isdir(self.runner.work_dir) else []
+            package = found[0] if found else None
+            time.sleep(0.05)
+        if package is None:
+            return "no package file appeared in %s" % self.runner.work_dir
+        target = os.path.join(self.runner.work_dir, package[:-len(".exe")], name)
+        self.result.holders.append(self.runner.wine.popen(
+            self.runner.ui_actions, ["hold", windows_path(target), str(seconds)],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        while not os.path.exists(target):
+            if time.monotonic() > deadline:
+                return "%s was not created" % target
+            time.sleep(0.02)
+        return None
+
+
+PACKAGE_FILE = re.compile(r"vulmo_installer_\d{14}\.exe")
 
 
 class Runner:
@@ -143,6 +179,12 @@ class Runner:
         self.server = None
         self.ctx = None
         self.ui_actions = None
+        self.small_disk = e2e_env.SmallDisk(self.wine, os.path.join(self.out_dir, "small-disk"))
+        self.work_dir = self.wine.work_dir   # of the scenario that runs
+
+    @property
+    def log_path(self):
+        return os.path.join(self.work_dir, "net_installer.log")
 
     # --- Set-up -------------------------------------------------------------
 
@@ -180,6 +222,7 @@ class Runner:
         if self.server:
             self.server.stop()
         self.wine.stop_server()
+        self.small_disk.tear_down()
 
     # --- One scenario ---------------------------------------------------------
 
@@ -190,6 +233,13 @@ class Runner:
         if os.path.exists(report_path):
             os.remove(report_path)
         self.wine.clean_work_dir()
+        program, args = self.artifacts.stubs[scenario.stub], sc.own_args(scenario)
+        if scenario.small_disk:
+            self.small_disk.prepare(scenario.small_disk(self.ctx))
+            self.work_dir = self.small_disk.work_dir
+            program, args = self.small_disk.command(program, args)
+        else:
+            self.work_dir = self.wine.work_dir
         self.server.set_script(scenario.script(self.ctx))
         already = len(self.server.requests())
 
@@ -197,8 +247,8 @@ class Runner:
                      "VULMO_STANDIN_EXIT_CODE": str(scenario.standin_exit)}
         started = time.monotonic()
         output = tempfile.TemporaryFile()
-        process = self.wine.popen(self.artifacts.stubs[scenario.stub], sc.own_args(scenario),
-                                  extra_env, stdout=output, stderr=subprocess.STDOUT)
+        process = self.wine.popen(program, args, extra_env, stdout=output,
+                                  stderr=subprocess.STDOUT)
         driver = None
         if scenario.ui:
             driver = UiDriver(self, scenario.ui, result, report_path)
@@ -218,14 +268,17 @@ class Runner:
         output.close()
         if driver:
             driver.join(UI_STEP_TIMEOUT_S + 20)
+        for holder in result.holders:
+            holder.kill()
+            holder.wait()
 
-        result.raw_log = read_log(self.wine)
+        result.raw_log = read_log(self.log_path)
         result.log = parse_log(result.raw_log)
         if os.path.exists(report_path):
             with open(report_path, encoding="utf-8") as report:
                 result.report = json.load(report)
         try:
-            result.leftovers = sorted(os.listdir(self.wine.work_dir))
+            result.leftovers = sorted(os.listdir(self.work_dir))
         except OSError:
             result.leftovers = []
         # The server logs a request when its reply starts; give the last one
@@ -294,14 +347,27 @@ def check_log(scenario, result):
     sc.expect(messages, "the log is empty or missing")
     fatal = [m for s, _, m in result.log if s == "FATAL"]
     sc.expect(not fatal, "FATAL in the log: %r" % fatal)
-    # Expected lines in order, others may come between them.
+    if not scenario.verbose:
+        verbose = [m for s, _, m in result.log if s.startswith("VERBOSE")]
+        sc.expect(not verbose, "verbose lines in a run without --v: %r" % verbose[:3])
+    # Every line whose level is known has that level, expected or not.
+    for severity, _, message in result.log:
+        wanted = sc.severity_of(message)
+        sc.expect(wanted is None or severity == wanted,
+                  "log line %r has level %s, expected %s" % (message, severity, wanted))
+    # Expected lines in order, each at its level; others may come between.
     position = 0
-    for expected in scenario.log:
+    for expected in sc.expected_log(scenario):
+        wanted = sc.severity_of(expected)
+        sc.expect(wanted is not None, "no level known for the expected line %r" % (expected,))
         while position < len(messages) and not sc.message_matches(expected, messages[position]):
             position += 1
         if position == len(messages):
             raise sc.CheckFailed("log line %r not found in order (after the lines before it)"
                                  % (expected,))
+        severity = result.log[position][0]
+        sc.expect(severity == wanted, "log line %r has level %s, expected %s"
+                  % (result.log[position][2], severity, wanted))
         position += 1
     for text, count in scenario.counts.items():
         got = sum(1 for m in messages if m == text)
@@ -312,7 +378,8 @@ def check_log(scenario, result):
         sc.expect(not found, "unexpected log line %r" % (found[:1],))
 
 
-EXTRACTION_DIR = re.compile(r"C:\\users\\[^\\]+\\Temp\\Vulmo NetInstaller\\"
+# In the prefix's own TEMP, or on the small disk's drive.
+EXTRACTION_DIR = re.compile(r"(C:\\users\\[^\\]+\\Temp|T:)\\Vulmo NetInstaller\\"
                             r"vulmo_installer_\d{14}")
 
 

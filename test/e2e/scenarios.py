@@ -38,10 +38,13 @@ PACKAGE_FILES = {"installer.exe", "readme.txt", "docs", "filler.bin"}
 
 
 class Pattern:
-    """A log message matched by a regular expression instead of exactly."""
+    """A log message matched by a regular expression instead of exactly;
+    severity: the level it is logged at, when the severity table below does
+    not know the message."""
 
-    def __init__(self, regex):
+    def __init__(self, regex, severity=None):
         self.regex = re.compile(regex)
+        self.severity = severity
 
     def matches(self, message):
         return self.regex.fullmatch(message) is not None
@@ -50,14 +53,69 @@ class Pattern:
         return "/%s/" % self.regex.pattern
 
 
-def P(regex):
-    return Pattern(regex)
+def P(regex, severity=None):
+    return Pattern(regex, severity)
 
 
 def message_matches(expected, message):
     if isinstance(expected, Pattern):
         return expected.matches(message)
     return expected == message
+
+
+# The level of every message a scenario expects, as the log spells it.
+# Messages with a variable end are matched by their beginning.
+INFO, WARNING, ERROR, VERBOSE1 = "INFO", "WARNING", "ERROR", "VERBOSE1"
+SEVERITIES = {
+    INFO: [
+        STARTUP_LINE, "Reading Payload", "Displaying progress dialog",
+        "Preparing to fetch the download URL", "Preparing to download to a string",
+        "Fetching the download URL", "Download completed", "Preparing to fetch the installer",
+        "Stripping SFX header from package", "Extracting files from archive",
+        "Destroying progress dialog", "Running the Vulmo Installer", "Retrying", "Closing",
+        "Displaying custom message box", "Destroying custom message box",
+        "User aborted the installation", "We have extra partner content",
+        "Preparing to download a partner content file", "Retrying partner content download",
+        "Giving up on partner content download", "Attempting download resume",
+    ],
+    ERROR: [
+        "Failed fetching the download URL", "Failed parsing json reply",
+        "Failed downloading the Vulmo package", "Checksum incorrect for the downloaded package",
+        "Signature incorrect for the downloaded package", "7z signature no found",
+        "SFX header stripping failed", "Archive unpacking failed", "Used up our retries",
+        "Failed downloading partner content", "Failed moving partner content into place",
+        "Failed parsing partner content part of JSON reply", "Download failed",
+        "Request completed with an unexpected HTTP status",
+        "Failed opening new package file for writing",
+    ],
+    VERBOSE1: [
+        "Parsing the fetched URL", "Found 7z signature", "Switching language",
+        "Attempt to close our dialog", "The user resumed the installation",
+        "Installer ready to run, but we are waiting for user interaction",
+    ],
+}
+SEVERITY_PREFIXES = {
+    "Command line: ": INFO, "Starting download from ": INFO,
+    "Preparing to download to ": INFO, "Retrying ": INFO,
+    "Download failed with ": WARNING,
+    "Attempting to redirect to a disallowed domain: ": ERROR,
+    "Error returned by ": ERROR, "Could not write to the download file": ERROR,
+    "Looking up LCID for ": VERBOSE1,
+}
+_SEVERITY_OF = {text: level for level, texts in SEVERITIES.items() for text in texts}
+
+
+def severity_of(expected):
+    """The level an expected log line (text or Pattern) must have, or None
+    when it is not known."""
+    if isinstance(expected, Pattern):
+        return expected.severity
+    if expected in _SEVERITY_OF:
+        return _SEVERITY_OF[expected]
+    for prefix, level in SEVERITY_PREFIXES.items():
+        if expected.startswith(prefix):
+            return level
+    return None
 
 
 class CheckFailed(Exception):
@@ -124,7 +182,8 @@ def routes(exchange, **paths):
     keyword arguments named after their paths ("pkg_vulmo" = /pkg/vulmo.exe,
     "partner_one" = /partner/one.txt ...)."""
     table = {EXCHANGE_PATH: exchange}
-    names = {"partner_one": "/partner/one.txt", "partner_two": "/partner/two.dat"}
+    names = {"partner_one": "/partner/one.txt", "partner_two": "/partner/two.dat",
+             "partner_big": "/partner/big.bin"}
     for key, value in paths.items():
         path = names.get(key) or "/pkg/%s.exe" % key[len("pkg_"):]
         table[path] = value
@@ -159,13 +218,25 @@ class Scenario:
     leftovers: Sequence = ("net_installer.log",)  # names, or Patterns
     checks: Sequence[Callable] = ()        # f(ctx, result), raise CheckFailed
     timeout: int = 60
+    # Runs with --v=1. Otherwise no verbose line may appear, and the verbose
+    # lines of |log| are left out of the order check.
+    verbose: bool = False
+    # f(ctx) -> bytes: TEMP lies on a file system of that size.
+    small_disk: Optional[Callable] = None
 
 
 def own_args(scenario):
-    return ["--v=1"] + list(scenario.args)
+    return (["--v=1"] if scenario.verbose else []) + list(scenario.args)
 
 
-def installer_args(tracking=True, welcome=None, own=("--v=1",)):
+def expected_log(scenario):
+    """The lines of the scenario's log that its run must write, in order."""
+    if scenario.verbose:
+        return list(scenario.log)
+    return [line for line in scenario.log if severity_of(line) != VERBOSE1]
+
+
+def installer_args(tracking=True, welcome=None, own=()):
     args = ["--install"]
     if tracking:
         args.append("--server-tracking-data=server_tracking_data")
@@ -185,8 +256,8 @@ def attempt_log(exchange_url=PRODUCTION_EXCHANGE,
         "Download completed",
         "Parsing the fetched URL",
         "Preparing to fetch the installer",
-        P(r"Preparing to download to C:\\users\\[^\\]+\\Temp\\Vulmo NetInstaller\\"
-          r"vulmo_installer_\d{14}\.exe"),
+        P(r"Preparing to download to [A-Z]:\\(users\\[^\\]+\\Temp\\)?Vulmo NetInstaller\\"
+          r"vulmo_installer_\d{14}\.exe", INFO),
         "Starting download from " + package_url,
         "Download completed",
         "Stripping SFX header from package",
@@ -197,7 +268,7 @@ def attempt_log(exchange_url=PRODUCTION_EXCHANGE,
 
 START_LOG = [
     STARTUP_LINE,
-    P(r"Command line: .*net_installer(_xp)?\.exe\"? --v=1.*"),
+    P(r"Command line: .*net_installer(_xp)?\.exe\"?( .*)?", INFO),
     "Reading Payload",
     "Displaying progress dialog",
 ]
@@ -205,6 +276,13 @@ START_LOG = [
 LAUNCH_LOG = ["Destroying progress dialog", "Running the Vulmo Installer"]
 
 FAILURE_END = ["Used up our retries", "Closing"]
+
+# The error box after the last attempt, and the user's OK on it; the box's
+# text is the first ui output of the scenario.
+BOX_END = ["Used up our retries", "Displaying custom message box", "Closing"]
+ANSWER_ERROR_BOX = [("text", ERROR_TITLE, BOX_LABEL), ("click", ERROR_TITLE, BOX_SECOND)]
+DOWNLOAD_FAILED = "Failed to download Vulmo."     # string 37002
+EXTRACT_FAILED = "Failed to extract Vulmo."       # string 37005
 
 
 # --- Checks on the server's request log ------------------------------------
@@ -311,6 +389,7 @@ def scenario_table():
 
     add(Scenario(
         name="happy_path_with_payload",
+        verbose=True,
         summary="stamped signed stub, HTTPS exchange POSTs the payload, package over HTTPS, "
                 "welcome page and tracking file handed to installer.exe",
         script=lambda c: routes(
@@ -320,7 +399,7 @@ def scenario_table():
             + LAUNCH_LOG,
         counts={"Retrying": 0},
         absent=["Signature incorrect for the downloaded package"],
-        installer=Installer(args=installer_args(welcome=WELCOME_URL),
+        installer=Installer(args=installer_args(welcome=WELCOME_URL, own=["--v=1"]),
                             files=PACKAGE_FILES | {"server_tracking_data"}),
         checks=[check_exchange(1, payload=True),
                 check_downloads(pkg, 1, host="autoupdate.vulmo.com", listener="https")]))
@@ -354,21 +433,21 @@ def scenario_table():
     add(Scenario(
         name="foreign_or_unsigned_package_rejected",
         summary="a signed stub refuses packages signed by another company or unsigned; "
-                "silent: four attempts, no box, exit 1",
-        args=["--silent"],
+                'four attempts, then the error box "Failed to download Vulmo.", exit 1',
         script=lambda c: routes(
             [c.reply("other"), c.reply("unsigned"), c.reply("other"), c.reply("unsigned")],
             pkg_other=c.package("other"), pkg_unsigned=c.package("unsigned")),
+        ui=ANSWER_ERROR_BOX,
         exit_code=1,
         log=START_LOG + ["Signature incorrect for the downloaded package", "Retrying",
                          "Signature incorrect for the downloaded package", "Retrying",
                          "Signature incorrect for the downloaded package", "Retrying",
-                         "Signature incorrect for the downloaded package"] + FAILURE_END,
+                         "Signature incorrect for the downloaded package"] + BOX_END,
         counts={"Signature incorrect for the downloaded package": 4, "Retrying": 3},
-        absent=["Stripping SFX header from package", "Displaying custom message box",
-                "Running the Vulmo Installer"],
+        absent=["Stripping SFX header from package", "Running the Vulmo Installer"],
         checks=[check_exchange(4), check_downloads("/pkg/other.exe", 2),
-                check_downloads("/pkg/unsigned.exe", 2)]))
+                check_downloads("/pkg/unsigned.exe", 2),
+                check_ui_output(0, DOWNLOAD_FAILED)]))
 
     add(Scenario(
         name="partner_content_two_files",
@@ -405,13 +484,13 @@ def scenario_table():
         args=own,
         script=lambda c: routes(c.reply(welcome=WELCOME_URL), pkg_vulmo=c.package("vulmo")),
         log=[STARTUP_LINE,
-             P(r'Command line: .*net_installer\.exe"? --v=1 --language=de --silent '
-               r'/extra-switch="Some Value" "plain argument"'),
+             P(r'Command line: .*net_installer\.exe"? --language=de --silent '
+               r'/extra-switch="Some Value" "plain argument"', INFO),
              "Switching language", "Looking up LCID for de", "Reading Payload"]
             + attempt_log() + LAUNCH_LOG,
         installer=Installer(args=installer_args(
             welcome=WELCOME_URL,
-            own=["--v=1", "--language=de", "--silent", "/extra-switch=Some Value",
+            own=["--language=de", "--silent", "/extra-switch=Some Value",
                  "plain argument"]),
             files=PACKAGE_FILES | {"server_tracking_data"}),
         checks=[check_exchange(1)]))
@@ -425,7 +504,7 @@ def scenario_table():
                        pkg: c.package("vulmo")},
             "hosts": {"autoupdate.vulmo.io": {"routes": {EXCHANGE_PATH: c.reply()}}}},
         log=START_LOG + attempt_log(exchange_url=INTERNAL_EXCHANGE) + LAUNCH_LOG,
-        installer=Installer(args=installer_args(own=["--v=1", "--internal-server"]),
+        installer=Installer(args=installer_args(own=["--internal-server"]),
                             files=PACKAGE_FILES | {"server_tracking_data"}),
         checks=[check_exchange(1, listener="http", host="autoupdate.vulmo.io")]))
 
@@ -498,14 +577,13 @@ def scenario_table():
         summary='four failed exchanges: "Used up our retries", the error box says '
                 '"Failed to download Vulmo.", OK ends the run with exit 1',
         script=lambda c: routes({"status": 500}),
-        ui=[("text", ERROR_TITLE, BOX_LABEL), ("click", ERROR_TITLE, BOX_SECOND)],
+        ui=ANSWER_ERROR_BOX,
         exit_code=1,
         log=START_LOG + ["Failed fetching the download URL", "Retrying"] * 3
-            + ["Failed fetching the download URL", "Used up our retries",
-               "Displaying custom message box", "Closing"],
+            + ["Failed fetching the download URL"] + BOX_END,
         counts={"Failed fetching the download URL": 4, "Retrying": 3},
         absent=["Running the Vulmo Installer"],
-        checks=[check_exchange(4), check_ui_output(0, "Failed to download Vulmo.")]))
+        checks=[check_exchange(4), check_ui_output(0, DOWNLOAD_FAILED)]))
 
     add(Scenario(
         name="four_failures_silent",
@@ -522,9 +600,10 @@ def scenario_table():
     add(Scenario(
         name="downloader_retry_ends_sequence",
         summary="503 then 404: the downloader retried on its own (6 s), so the failure "
-                "skips the sequence retries",
+                "skips the sequence retries; silent: the dialog is never visible",
         args=["--silent"],
         script=lambda c: routes([{"status": 503}, {"status": 404}]),
+        ui=[("shown", PROGRESS_TITLE, PROGRESS_BAR)],
         exit_code=1,
         log=START_LOG + [
             "Download failed with 503 error", "Retrying 0 of 600",
@@ -533,7 +612,8 @@ def scenario_table():
             "Failed fetching the download URL"] + FAILURE_END,
         counts={"Retrying": 0, "Retrying 0 of 600": 1},
         absent=["Running the Vulmo Installer"],
-        checks=[check_exchange(2), check_resume_delay, check_second_exchange_range]))
+        checks=[check_exchange(2), check_resume_delay, check_second_exchange_range,
+                check_ui_output(0, "hidden")]))
 
     add(Scenario(
         name="package_resumed_by_range",
@@ -550,34 +630,135 @@ def scenario_table():
                 check_second_status(pkg, 206)]))
 
     add(Scenario(
-        name="corrupted_archive_silent",
+        name="corrupted_archive_error_box",
         summary="a signed package with a valid SFX header and damaged 7z data fails to "
-                "unpack four times; silent: exit 1",
-        args=["--silent"],
+                'unpack four times; the error box says "Failed to extract Vulmo.", exit 1',
         script=lambda c: routes(c.reply("corrupt"), pkg_corrupt=c.package("corrupt")),
+        ui=ANSWER_ERROR_BOX,
         exit_code=1,
         log=START_LOG + ["Found 7z signature", "Extracting files from archive",
                          "Archive unpacking failed", "Retrying"] * 3
-            + ["Archive unpacking failed"] + FAILURE_END,
+            + ["Archive unpacking failed"] + BOX_END,
         counts={"Archive unpacking failed": 4, "Retrying": 3},
         absent=["Running the Vulmo Installer", "Signature incorrect for the downloaded package"],
-        checks=[check_exchange(4), check_downloads("/pkg/corrupt.exe", 4)]))
+        checks=[check_exchange(4), check_downloads("/pkg/corrupt.exe", 4),
+                check_ui_output(0, EXTRACT_FAILED)]))
+
+    add(Scenario(
+        name="label_downloading_again_after_failed_extraction",
+        summary='after an extraction that failed, the retry shows "Downloading Vulmo..." '
+                "again, and installs",
+        script=lambda c: routes([c.reply("corrupt"), c.reply()],
+                                pkg_corrupt=c.package("corrupt"),
+                                pkg_vulmo=c.package("vulmo", drip=DRIP)),
+        ui=[("log", "Retrying"), ("text", PROGRESS_TITLE, PROGRESS_LABEL)],
+        log=START_LOG + ["Extracting files from archive", "Archive unpacking failed",
+                         "Retrying"] + attempt_log() + LAUNCH_LOG,
+        counts={"Retrying": 1},
+        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"}),
+        checks=[check_ui_output(1, "Downloading Vulmo...")]))
+
+    add(Scenario(
+        name="locked_file_in_extraction_directory",
+        summary="a file of the package that cannot be created (another program holds it "
+                "open) fails the extraction with the platform's error code; the extraction "
+                "directory cannot be deleted for a retry, so the error box follows at once",
+        script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo", drip=DRIP)),
+        ui=[("hold", "readme.txt", 30)] + ANSWER_ERROR_BOX,
+        exit_code=1,
+        log=START_LOG + ["Extracting files from archive",
+                         "Error returned by CreateFile: 32",  # ERROR_SHARING_VIOLATION
+                         "Archive unpacking failed"] + BOX_END,
+        counts={"Retrying": 0},
+        absent=["Running the Vulmo Installer"],
+        leftovers=("net_installer.log", P(r"vulmo_installer_\d{14}")),
+        checks=[check_exchange(1), check_ui_output(1, EXTRACT_FAILED)]))
+
+    # TEMP on a small file system: each stage in turn meets a full disk,
+    # logs it and takes the retry; then the user makes room ("grow_disk") and
+    # the retry installs a whole installer. The second exchange (or partner
+    # request) waits, so that the room is there before the retry needs it.
+    # The partner file is moved by renaming it on the same disk, which needs
+    # no room; its download is what meets the full disk there.
+    later = {"delay_ms": 2000}
+    full_disk = [
+        ("package_download", lambda d: d["package"] // 2,
+         [P(r"Could not write to the download file: .*\(0x70\)", ERROR), "Download failed",
+          "Failed downloading the Vulmo package", "Retrying"]),
+        ("header_stripping", lambda d: d["package"] + d["archive"] // 2,
+         ["Stripping SFX header from package", "SFX header stripping failed", "Retrying"]),
+        ("extraction", lambda d: d["package"] + d["archive"] + d["unpacked"] // 2,
+         # Windows fails the write with ERROR_DISK_FULL (112); Wine reports a
+         # short write without an error code (0), which the extraction fails too.
+         ["Extracting files from archive", P(r"Error returned by WriteFile: (112|0)", ERROR),
+          "Archive unpacking failed", "Retrying"]),
+    ]
+    for stage, size, failure in full_disk:
+        add(Scenario(
+            name="full_disk_in_" + stage,
+            summary="TEMP on a small disk that fills up in the %s: the failure is logged and "
+                    "retried; once there is room the retry installs" % stage.replace("_", " "),
+            script=lambda c: routes([c.reply(), dict(c.reply(), **later)],
+                                    pkg_vulmo=c.package("vulmo")),
+            small_disk=(lambda f: lambda c: f(c.a.disk_use()))(size),
+            ui=[("log", "Retrying"), ("grow_disk",)],
+            log=START_LOG + failure + attempt_log() + LAUNCH_LOG,
+            counts={"Retrying": 1},
+            installer=Installer(args=installer_args(),
+                                files=PACKAGE_FILES | {"server_tracking_data"}),
+            checks=[check_exchange(2)]))
+
+    add(Scenario(
+        name="full_disk_in_partner_download",
+        summary="TEMP on a small disk with room for the extraction but not for the partner "
+                "file: its download fails and is retried; once there is room it is delivered",
+        script=lambda c: routes(c.reply(partner=[c.partner_entry("big.bin")]),
+                                pkg_vulmo=c.package("vulmo"),
+                                partner_big=[c.partner_file("big.bin"),
+                                             c.partner_file("big.bin", **later)]),
+        small_disk=lambda c: sum(c.a.disk_use().values()) + 64 * 1024,
+        ui=[("log", "Retrying partner content download"), ("grow_disk",)],
+        log=START_LOG + attempt_log() + [
+            "We have extra partner content",
+            P(r"Could not write to the download file: .*\(0x70\)", ERROR),
+            "Failed downloading partner content", "Retrying partner content download",
+            "Download completed"] + LAUNCH_LOG,
+        counts={"Failed downloading partner content": 1, "Retrying": 0},
+        installer=Installer(args=installer_args(),
+                            files=PACKAGE_FILES | {"server_tracking_data", "big.bin",
+                                                   "files_list"},
+                            files_list="big.bin\r\n"),
+        checks=[check_downloads("/partner/big.bin", 2),
+                check_file_size("big.bin", lambda c: c.a.partner["big.bin"])]))
+
+    add(Scenario(
+        name="full_disk_never_freed_silent",
+        summary="TEMP on a disk too small for the package, silent: every attempt fails, the "
+                "program ends with exit 1 without running a half-written installer",
+        args=["--silent"],
+        script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo")),
+        small_disk=lambda c: c.a.disk_use()["package"] // 2,
+        exit_code=1,
+        # What is logged once the disk is full depends on where the log's
+        # last page ends; the first attempt's failure always fits.
+        log=START_LOG + ["Failed downloading the Vulmo package", "Retrying"],
+        absent=["Running the Vulmo Installer", "Stripping SFX header from package"],
+        checks=[check_exchange(4)]))
 
     add(Scenario(
         name="no_7z_signature_error_box",
         summary='a package without 7z signature: "7z signature no found", error box '
                 '"Failed to extract Vulmo."; the empty archive file is left (by design)',
         script=lambda c: routes(c.reply("no7z"), pkg_no7z=c.package("no7z")),
-        ui=[("text", ERROR_TITLE, BOX_LABEL), ("click", ERROR_TITLE, BOX_SECOND)],
+        ui=ANSWER_ERROR_BOX,
         exit_code=1,
         log=START_LOG + ["Stripping SFX header from package", "7z signature no found",
                          "SFX header stripping failed", "Retrying"] * 3
-            + ["7z signature no found", "SFX header stripping failed", "Used up our retries",
-               "Displaying custom message box", "Closing"],
+            + ["7z signature no found", "SFX header stripping failed"] + BOX_END,
         counts={"7z signature no found": 4},
         absent=["Running the Vulmo Installer", "Extracting files from archive"],
         leftovers=("net_installer.log", P(r"vulmo_installer_\d{14}\.7z")),
-        checks=[check_ui_output(0, "Failed to extract Vulmo.")]))
+        checks=[check_ui_output(0, EXTRACT_FAILED)]))
 
     add(Scenario(
         name="partner_retry_then_give_up",
@@ -605,6 +786,65 @@ def scenario_table():
         installer=Installer(args=installer_args(),
                             files=PACKAGE_FILES | {"server_tracking_data", "one.txt"}),
         checks=[check_downloads("/partner/one.txt", 2), check_downloads("/partner/two.dat", 4)]))
+
+    add(Scenario(
+        name="partner_downloader_retry_gives_up",
+        summary="a partner file that the downloader retried on its own (503, then 404) is "
+                "given up at once, without a partner retry; the launch still happens",
+        script=lambda c: routes(
+            c.reply(partner=[c.partner_entry("one.txt")]), pkg_vulmo=c.package("vulmo"),
+            partner_one=[{"status": 503}, {"status": 404}]),
+        log=START_LOG + attempt_log() + [
+            "We have extra partner content", "Download failed with 503 error",
+            "Retrying 0 of 600", "Failed downloading partner content",
+            "Giving up on partner content download"] + LAUNCH_LOG,
+        counts={"Retrying partner content download": 0, "Failed downloading partner content": 1},
+        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"}),
+        checks=[check_downloads("/partner/one.txt", 2, ranges=[None, "bytes=0-"])]))
+
+    add(Scenario(
+        name="partner_move_fails",
+        summary="a partner file named into a folder that does not exist cannot be moved into "
+                "place: the launch follows at once, without the next entry or files_list",
+        script=lambda c: routes(
+            c.reply(partner=[c.partner_entry("one.txt", filename="no_such_folder\\one.txt"),
+                             c.partner_entry("two.dat")]),
+            pkg_vulmo=c.package("vulmo"),
+            partner_one=c.partner_file("one.txt"), partner_two=c.partner_file("two.dat")),
+        log=START_LOG + attempt_log() + ["We have extra partner content", "Download completed",
+                                         "Failed moving partner content into place"]
+            + LAUNCH_LOG,
+        absent=["Failed downloading partner content"],
+        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"}),
+        # The temporary file that could not be moved stays, like any a failure leaves.
+        leftovers=("net_installer.log", "partner_content.tmp"),
+        checks=[check_downloads("/partner/one.txt", 1), check_not_requested("/partner/two.dat")]))
+
+    # Entries that cannot be read end partner content: the good entry before
+    # is delivered, the one after is never fetched.
+    unreadable = [
+        ("not_an_object", lambda c: "http://cdn.example/partner/two.dat"),
+        ("without_href", lambda c: {key: value for key, value
+                                    in c.partner_entry("two.dat").items() if key != "href"}),
+        ("checksum_not_a_string", lambda c: dict(c.partner_entry("two.dat"), checksum=12345)),
+    ]
+    for label, bad_entry in unreadable:
+        add(Scenario(
+            name="partner_entry_" + label,
+            summary="a partner entry %s is refused; the launch follows with the file before "
+                    "it and without the one after it" % label.replace("_", " "),
+            script=(lambda bad: lambda c: routes(
+                c.reply(partner=[c.partner_entry("one.txt"), bad(c), c.partner_entry("two.dat")]),
+                pkg_vulmo=c.package("vulmo"),
+                partner_one=c.partner_file("one.txt"), partner_two=c.partner_file("two.dat")))(
+                    bad_entry),
+            log=START_LOG + attempt_log() + [
+                "We have extra partner content", "Download completed",
+                "Failed parsing partner content part of JSON reply"] + LAUNCH_LOG,
+            installer=Installer(args=installer_args(),
+                                files=PACKAGE_FILES | {"server_tracking_data", "one.txt"}),
+            checks=[check_downloads("/partner/one.txt", 1),
+                    check_not_requested("/partner/two.dat")]))
 
     add(Scenario(
         name="partner_list_from_current_reply",
@@ -667,18 +907,21 @@ def scenario_table():
 
     add(Scenario(
         name="cancel_then_continue",
+        verbose=True,
         summary='closing the progress dialog asks for confirmation; "Continue installing" '
                 "goes on and installs",
         script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo", drip=SLOW_DRIP)),
-        ui=[("close", PROGRESS_TITLE, PROGRESS_BAR), ("text", CONFIRM_TITLE, BOX_LABEL),
+        ui=[("shown", PROGRESS_TITLE, PROGRESS_BAR),
+            ("close", PROGRESS_TITLE, PROGRESS_BAR), ("text", CONFIRM_TITLE, BOX_LABEL),
             ("click", CONFIRM_TITLE, BOX_FIRST)],
         log=START_LOG + ["Attempt to close our dialog", "Displaying custom message box",
                          "The user resumed the installation", "Destroying custom message box",
                          "Download completed", "Stripping SFX header from package"] + LAUNCH_LOG,
         absent=["Installer ready to run, but we are waiting for user interaction",
                 "User aborted the installation"],
-        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"}),
-        checks=[check_ui_output(1, confirm_text)]))
+        installer=Installer(args=installer_args(own=["--v=1"]),
+                            files=PACKAGE_FILES | {"server_tracking_data"}),
+        checks=[check_ui_output(0, "visible"), check_ui_output(2, confirm_text)]))
 
     add(Scenario(
         name="cancel_then_abort",
@@ -703,7 +946,29 @@ def scenario_table():
         installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"})))
 
     add(Scenario(
+        name="cancel_answered_by_keyboard",
+        verbose=True,
+        summary='the confirmation answered with the keyboard: Escape leaves it open, Enter '
+                'is "Continue installing"; asked again, Tab then Enter is "Abort the '
+                'installation"',
+        script=lambda c: routes(c.reply(), pkg_vulmo=c.package("vulmo", drip=SLOW_DRIP)),
+        ui=[("close", PROGRESS_TITLE, PROGRESS_BAR),
+            ("key", CONFIRM_TITLE, BOX_FIRST, "escape"),
+            ("key", CONFIRM_TITLE, BOX_FIRST, "enter"),
+            ("close", PROGRESS_TITLE, PROGRESS_BAR),
+            ("key", CONFIRM_TITLE, BOX_FIRST, "tab"),
+            ("key", CONFIRM_TITLE, BOX_FIRST, "enter")],
+        exit_code=1,
+        log=START_LOG + ["Attempt to close our dialog", "Displaying custom message box",
+                         "The user resumed the installation", "Destroying custom message box",
+                         "Attempt to close our dialog", "Displaying custom message box",
+                         "User aborted the installation", "Closing"],
+        counts={"Displaying custom message box": 2, "The user resumed the installation": 1},
+        absent=["Running the Vulmo Installer"]))
+
+    add(Scenario(
         name="launch_deferred_then_continue",
+        verbose=True,
         summary="the installer becomes ready while the confirmation is open: nothing runs "
                 'until "Continue installing", then it runs once',
         script=slow,
@@ -715,10 +980,12 @@ def scenario_table():
                          "Installer ready to run, but we are waiting for user interaction",
                          "The user resumed the installation"] + LAUNCH_LOG,
         counts={"Running the Vulmo Installer": 1},
-        installer=Installer(args=installer_args(), files=PACKAGE_FILES | {"server_tracking_data"})))
+        installer=Installer(args=installer_args(own=["--v=1"]),
+                            files=PACKAGE_FILES | {"server_tracking_data"})))
 
     add(Scenario(
         name="launch_deferred_then_abort",
+        verbose=True,
         summary='the installer is ready while the confirmation is open; "Abort the '
                 'installation" ends without running it',
         script=slow,
@@ -745,7 +1012,7 @@ def scenario_table():
         counts={"Displaying custom message box": 2, "Retrying": 3},
         absent=["Running the Vulmo Installer", "User aborted the installation",
                 "The user resumed the installation"],
-        checks=[check_exchange(4), check_ui_output(2, "Failed to download Vulmo.")]))
+        checks=[check_exchange(4), check_ui_output(2, DOWNLOAD_FAILED)]))
 
     add(Scenario(
         name="installer_missing_in_package",
@@ -769,6 +1036,7 @@ def scenario_table():
 
     add(Scenario(
         name="language_de_thread_locale",
+        verbose=True,
         summary='"language" de on a prefix that reports Windows XP (thread-locale path): '
                 "German title and label",
         stub="stamped_xp",
@@ -808,7 +1076,8 @@ def scenario_table():
 def check_partner_sizes(ctx, result):
     import os
     files = {f["name"]: f for f in result.report["files"]}
-    for name, path in ctx.a.partner.items():
+    for name in ("one.txt", "two.dat"):
+        path = ctx.a.partner[name]
         expect(files.get(name, {}).get("size") == os.path.getsize(path),
                "%s beside installer.exe has size %r, expected %d"
                % (name, files.get(name, {}).get("size"), os.path.getsize(path)))

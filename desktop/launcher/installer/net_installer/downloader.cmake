@@ -7,15 +7,12 @@ vulmo_link_system_dlls(net_installer_downloader PUBLIC wininet)
 
 # The tests talk to the local test server inside a private network namespace.
 # scripts/test.d/30-downloader.sh creates the namespace, starts the server
-# and runs the program under Wine; run directly, the program skips its tests.
+# and runs the program under Wine (scripts/test.sh runs it once, after
+# ctest); run directly, the program skips its tests.
 add_executable(net_installer_downloader_unittests
-  downloader_test_server.cc downloader_test_server.h
-  wininet_downloader_unittest.cc)
+  downloader_unittests/downloader_test_server.cc
+  downloader_unittests/downloader_test_server.h
+  downloader_unittests/wininet_downloader_unittest.cc)
 target_link_libraries(net_installer_downloader_unittests PRIVATE
   net_installer_downloader vulmo_test_options gtest crypt32)
 target_link_options(net_installer_downloader_unittests PRIVATE ${VULMO_STATIC_LINK})
-add_test(NAME net_installer_downloader_network_tests
-  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/test.d/30-downloader.sh ${CMAKE_BINARY_DIR})
-# 77: no network namespace can be created here.
-set_tests_properties(net_installer_downloader_network_tests PROPERTIES
-  SKIP_RETURN_CODE 77 TIMEOUT 900)

@@ -29,6 +29,7 @@ if(CMAKE_CROSSCOMPILING)
   # The worker test unpacks archives made by the verification fixtures.
   set(DRIVER_TESTS_DIR ${CMAKE_CURRENT_SOURCE_DIR}/driver_unittests)
   add_executable(driver_unittests
+    ${DRIVER_TESTS_DIR}/language_switch_unittest.cc
     ${DRIVER_TESTS_DIR}/net_installer_start_unittest.cc
     ${DRIVER_TESTS_DIR}/sfx_stripper_unittest.cc
     ${DRIVER_TESTS_DIR}/unpack_thread_unittest.cc

@@ -27,18 +27,18 @@ set_source_files_properties(resources/net_installer.rc PROPERTIES OBJECT_DEPENDS
 
 vulmo_add_test(net_installer_ui_unittests
   SOURCES
-    custom_message_box_unittest.cc
-    language_lookup_unittest.cc
-    progress_dialog_unittest.cc
-    resources_unittest.cc
-    ui_test_support.cc ui_test_support.h
-    win32_dialog_dispatcher_unittest.cc
+    ui_unittests/custom_message_box_unittest.cc
+    ui_unittests/language_lookup_unittest.cc
+    ui_unittests/progress_dialog_unittest.cc
+    ui_unittests/resources_unittest.cc
+    ui_unittests/ui_test_support.cc ui_unittests/ui_test_support.h
+    ui_unittests/win32_dialog_dispatcher_unittest.cc
   LIBS net_installer_ui net_installer_resources version
   TIMEOUT 60)
 
 # Shows one dialog in one language until told to stop; the screenshot script
 # (scripts/test.d/40-screenshots.sh) photographs it under Xvfb.
-add_executable(net_installer_ui_demo ui_demo_main.cc)
+add_executable(net_installer_ui_demo ui_unittests/ui_demo_main.cc)
 target_link_libraries(net_installer_ui_demo PRIVATE net_installer_ui
                       net_installer_resources)
 if(NOT MSVC)

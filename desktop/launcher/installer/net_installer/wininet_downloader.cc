@@ -573,7 +573,10 @@ bool WininetDownloader::StoreReadBytes() {
     return true;
   }
   write_buffer_.append(context->read_buffer, context->bytes_read);
-  return write_buffer_.size() < kWriteBufferSize || FlushWrites();
+  if (write_buffer_.size() < kWriteBufferSize || FlushWrites())
+    return true;
+  PLOG(ERROR) << "Could not write to the download file";
+  return false;
 }
 
 bool WininetDownloader::FlushWrites() {
@@ -581,9 +584,14 @@ bool WininetDownloader::FlushWrites() {
     return true;
   const DWORD size = static_cast<DWORD>(write_buffer_.size());
   DWORD written = 0;
-  const bool succeeded =
-      WriteFile(file_.Get(), write_buffer_.data(), size, &written, nullptr) &&
-      written == size;
+  bool succeeded =
+      WriteFile(file_.Get(), write_buffer_.data(), size, &written, nullptr) != FALSE;
+  if (succeeded && written != size) {
+    // Wine hands on the short write of a full disk as a success; Windows
+    // fails the call. Report it the way Windows does.
+    ::SetLastError(ERROR_DISK_FULL);
+    succeeded = false;
+  }
   write_buffer_.clear();
   return succeeded;
 }

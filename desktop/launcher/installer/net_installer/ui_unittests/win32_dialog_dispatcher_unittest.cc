@@ -9,7 +9,7 @@
 #include "base/at_exit.h"
 #include "base/log_stream.h"
 #include "desktop/launcher/installer/net_installer/resources/resource_ids.h"
-#include "desktop/launcher/installer/net_installer/ui_test_support.h"
+#include "desktop/launcher/installer/net_installer/ui_unittests/ui_test_support.h"
 #include "gtest/gtest.h"
 
 namespace vulmo {

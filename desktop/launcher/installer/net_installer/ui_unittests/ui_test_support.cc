@@ -1,4 +1,4 @@
-#include "desktop/launcher/installer/net_installer/ui_test_support.h"
+#include "desktop/launcher/installer/net_installer/ui_unittests/ui_test_support.h"
 
 #include <string>
 

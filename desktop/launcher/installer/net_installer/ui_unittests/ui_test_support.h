@@ -1,8 +1,8 @@
 // Helpers shared by the user-interface tests: a log capture, a message pump
 // that routes every message through the dialog dispatcher as the program's
 // UI pump does, and direct reads of the program's string table.
-#ifndef DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_UI_TEST_SUPPORT_H_
-#define DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_UI_TEST_SUPPORT_H_
+#ifndef DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_UI_UNITTESTS_UI_TEST_SUPPORT_H_
+#define DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_UI_UNITTESTS_UI_TEST_SUPPORT_H_
 
 #include <windows.h>
 
@@ -48,4 +48,4 @@ void UseLanguage(LANGID language);
 }  // namespace net_installer
 }  // namespace vulmo
 
-#endif  // DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_UI_TEST_SUPPORT_H_
+#endif  // DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_UI_UNITTESTS_UI_TEST_SUPPORT_H_

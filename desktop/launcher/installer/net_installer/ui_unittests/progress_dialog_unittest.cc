@@ -6,7 +6,7 @@
 
 #include "base/at_exit.h"
 #include "desktop/launcher/installer/net_installer/resources/resource_ids.h"
-#include "desktop/launcher/installer/net_installer/ui_test_support.h"
+#include "desktop/launcher/installer/net_installer/ui_unittests/ui_test_support.h"
 #include "desktop/launcher/installer/net_installer/win32_dialog_dispatcher.h"
 #include "gtest/gtest.h"
 

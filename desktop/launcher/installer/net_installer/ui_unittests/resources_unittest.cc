@@ -13,7 +13,7 @@
 
 #include "build_constants.h"
 #include "desktop/launcher/installer/net_installer/resources/resource_ids.h"
-#include "desktop/launcher/installer/net_installer/ui_test_support.h"
+#include "desktop/launcher/installer/net_installer/ui_unittests/ui_test_support.h"
 #include "gtest/gtest.h"
 
 namespace vulmo {

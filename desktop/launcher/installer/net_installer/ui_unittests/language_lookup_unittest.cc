@@ -4,7 +4,7 @@
 #include <string>
 
 #include "base/command_line.h"
-#include "desktop/launcher/installer/net_installer/ui_test_support.h"
+#include "desktop/launcher/installer/net_installer/ui_unittests/ui_test_support.h"
 #include "gtest/gtest.h"
 
 namespace vulmo {

@@ -27,7 +27,7 @@
 #include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/net_installer/downloader_delegate.h"
-#include "desktop/launcher/installer/net_installer/downloader_test_server.h"
+#include "desktop/launcher/installer/net_installer/downloader_unittests/downloader_test_server.h"
 #include "gtest/gtest.h"
 
 namespace vulmo {

@@ -1,4 +1,4 @@
-#include "desktop/launcher/installer/net_installer/downloader_test_server.h"
+#include "desktop/launcher/installer/net_installer/downloader_unittests/downloader_test_server.h"
 
 #include <windows.h>
 

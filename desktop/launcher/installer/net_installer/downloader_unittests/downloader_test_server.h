@@ -3,8 +3,8 @@
 // its ports, its behaviour script, the body files beside the script and its
 // request log. The driver passes everything through environment variables;
 // outside the driver Init() returns false and the tests skip.
-#ifndef DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_DOWNLOADER_TEST_SERVER_H_
-#define DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_DOWNLOADER_TEST_SERVER_H_
+#ifndef DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_DOWNLOADER_UNITTESTS_DOWNLOADER_TEST_SERVER_H_
+#define DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_DOWNLOADER_UNITTESTS_DOWNLOADER_TEST_SERVER_H_
 
 #include <string>
 #include <utility>
@@ -73,4 +73,4 @@ class DownloaderTestServer {
 }  // namespace net_installer
 }  // namespace vulmo
 
-#endif  // DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_DOWNLOADER_TEST_SERVER_H_
+#endif  // DESKTOP_LAUNCHER_INSTALLER_NET_INSTALLER_DOWNLOADER_UNITTESTS_DOWNLOADER_TEST_SERVER_H_
