@@ -420,6 +420,44 @@ TEST(ManifestTest, DeclaresCommonControlsAsInvokerAndSupportedSystems) {
   EXPECT_EQ(std::string::npos, manifest.find("requireAdministrator"));
 }
 
+TEST(ManifestTest, DeclaresPerMonitorDpiAwarenessWithSystemFallback) {
+  const std::vector<uint8_t> data =
+      ReadResource(RT_MANIFEST, MAKEINTRESOURCEW(1), kNeutral);
+  const std::string manifest(data.begin(), data.end());
+  // Windows before 10 reads only dpiAware; later ones take the first entry
+  // of dpiAwareness that they know.
+  EXPECT_NE(std::string::npos,
+            manifest.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/"
+                          "2005/WindowsSettings\">true</dpiAware>"));
+  EXPECT_NE(std::string::npos,
+            manifest.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/"
+                          "SMI/2016/WindowsSettings\">PerMonitorV2, System"
+                          "</dpiAwareness>"));
+}
+
+// The settings as the loader reads them from the process's activation
+// context: this proves the declaration sits in the namespaces where Windows
+// looks for it. (Wine 8 itself draws every program at the screen's DPI and
+// reports per-monitor awareness whatever the manifest says, so the process's
+// awareness would tell nothing here.)
+std::wstring WindowsSetting(const wchar_t* name_space, const wchar_t* name) {
+  wchar_t value[128] = {};
+  SIZE_T written = 0;
+  if (!::QueryActCtxSettingsW(0, nullptr, name_space, name, value,
+                              sizeof(value) / sizeof(value[0]), &written))
+    return L"<missing>";
+  return value;
+}
+
+TEST(ManifestTest, LoaderFindsTheDpiAwareness) {
+  EXPECT_EQ(L"true",
+            WindowsSetting(L"http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+                           L"dpiAware"));
+  EXPECT_EQ(L"PerMonitorV2, System",
+            WindowsSetting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+                           L"dpiAwareness"));
+}
+
 TEST(ManifestTest, CommonControlsSixAreLoaded) {
   // The manifest is what binds this process to the side-by-side assembly of
   // comctl32 version 6 (Wine's copy reports 5.81 from DllGetVersion, so the
