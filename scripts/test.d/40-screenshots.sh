@@ -94,7 +94,11 @@ fi
 current_links=
 use_links() {
   [[ $1 == "$current_links" || -z $1 ]] && return
-  timeout 60 wine reg add "$link_key" /v Tahoma /t REG_MULTI_SZ /d "$1" /f >/dev/null 2>&1
+  # The caption's bold face (tahomabd.ttf) is a family of its own to Wine.
+  local face
+  for face in Tahoma "Tahoma Bold"; do
+    timeout 60 wine reg add "$link_key" /v "$face" /t REG_MULTI_SZ /d "$1" /f >/dev/null 2>&1
+  done
   current_links=$1
 }
 

@@ -28,6 +28,7 @@ set_source_files_properties(resources/net_installer.rc PROPERTIES OBJECT_DEPENDS
 vulmo_add_test(net_installer_ui_unittests
   SOURCES
     custom_message_box_unittest.cc
+    dialog_resources_unittest.cc
     language_lookup_unittest.cc
     progress_dialog_unittest.cc
     resources_unittest.cc

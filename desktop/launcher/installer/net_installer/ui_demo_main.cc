@@ -18,6 +18,7 @@
 #include "base/at_exit.h"
 #include "base/logging.h"
 #include "desktop/launcher/installer/net_installer/custom_message_box.h"
+#include "desktop/launcher/installer/net_installer/dialog_resources.h"
 #include "desktop/launcher/installer/net_installer/progress_dialog.h"
 #include "desktop/launcher/installer/net_installer/resources/resource_ids.h"
 #include "desktop/launcher/installer/net_installer/win32_dialog_dispatcher.h"
@@ -94,6 +95,7 @@ int wmain(int argc, wchar_t** argv) {
   // Under Wine the thread locale, not the UI language, picks the strings.
   ::SetThreadLocale(MAKELCID(language, SORT_DEFAULT));
   ::SetThreadUILanguage(language);
+  vulmo::net_installer::UseDialogLayoutOfLanguage(language);
 
   ProgressDialog progress;
   if (!progress.Create([] {}))
