@@ -39,9 +39,10 @@ vulmo_add_test(net_installer_ui_unittests
 
 # Shows one dialog in one language until told to stop; the screenshot script
 # (scripts/test.d/40-screenshots.sh) photographs it under Xvfb.
-add_executable(net_installer_ui_demo ui_demo_main.cc)
+add_executable(net_installer_ui_demo ui_demo_main.cc ui_demo_checks.cc
+  ui_demo_checks.h)
 target_link_libraries(net_installer_ui_demo PRIVATE net_installer_ui
-                      net_installer_resources)
+                      net_installer_resources gdi32)
 if(NOT MSVC)
   target_link_options(net_installer_ui_demo PRIVATE -municode ${VULMO_STATIC_LINK})
 endif()
