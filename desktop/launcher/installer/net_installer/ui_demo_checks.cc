@@ -128,18 +128,24 @@ std::vector<uint32_t> Render(HFONT font, wchar_t c) {
   return pixels;
 }
 
-// Prints and counts the characters of |text| that |font| draws exactly
-// like a character no font has, i.e. as the missing-glyph box.
+// Counts the characters of |text| that |font| draws exactly like a
+// character no font has, i.e. as the missing-glyph box, and names them.
 int CountBoxes(HFONT font, const std::wstring& text) {
   constexpr wchar_t kUnassigned = 0x0378;  // No character: no font has it.
   const std::vector<uint32_t> box = Render(font, kUnassigned);
+  std::string names;
   int boxes = 0;
   for (wchar_t c : std::set<wchar_t>(text.begin(), text.end())) {
     if (DrawsNothing(c) || Render(font, c) != box)
       continue;
-    std::fprintf(stderr, "U+%04X of \"%s\" is drawn as the missing-glyph box\n",
-                 static_cast<unsigned>(c), Utf8(text).c_str());
+    char name[16];
+    std::snprintf(name, sizeof(name), " U+%04X", static_cast<unsigned>(c));
+    names += name;
     ++boxes;
+  }
+  if (boxes > 0) {
+    std::fprintf(stderr, "\"%s\": %d characters drawn as the missing-glyph box:%s\n",
+                 Utf8(text).c_str(), boxes, names.c_str());
   }
   return boxes;
 }
