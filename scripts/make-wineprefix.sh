@@ -37,8 +37,11 @@ link_wine_fonts() {
     return 1
   fi
   mkdir -p "$prefix_font_dir"
+  local font link
   for font in "$wine_font_dir"/*; do
-    ln -sfn "$font" "$prefix_font_dir/$(basename "$font")"
+    link=$prefix_font_dir/$(basename "$font")
+    # Test runs may prepare the same prefix side by side.
+    ln -sfn "$font" "$link" 2>/dev/null || [ -e "$link" ] || return 1
   done
 }
 
