@@ -22,6 +22,37 @@ bool StringTableHasLanguage(LANGID language) {
              language) != nullptr;
 }
 
+bool ProcessLayoutIsMirrored() {
+  DWORD layout = 0;
+  return ::GetProcessDefaultLayout(&layout) && (layout & LAYOUT_RTL) != 0;
+}
+
+// A copy of the extended dialog template |template_id| with the mirrored
+// layout added to its extended style; empty when there is no such template.
+// (A vector's storage is aligned well enough for a template: DWORD.)
+std::vector<BYTE> MirroredTemplate(HMODULE module, int template_id) {
+  HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(template_id), RT_DIALOG);
+  const auto* data =
+      resource ? static_cast<const BYTE*>(::LockResource(::LoadResource(module, resource)))
+               : nullptr;
+  // Version 1 and signature 0xFFFF, the help id, then the extended style.
+  constexpr uint32_t kExtendedSignature = 0xFFFF0001;
+  constexpr size_t kExStyleOffset = 8;
+  const DWORD size = data ? ::SizeofResource(module, resource) : 0;
+  uint32_t signature = 0;
+  if (size < kExStyleOffset + sizeof(DWORD))
+    return {};
+  std::memcpy(&signature, data, sizeof(signature));
+  if (signature != kExtendedSignature)
+    return {};
+  std::vector<BYTE> mirrored(data, data + size);
+  DWORD ex_style = 0;
+  std::memcpy(&ex_style, mirrored.data() + kExStyleOffset, sizeof(ex_style));
+  ex_style |= WS_EX_LAYOUTRTL;
+  std::memcpy(mirrored.data() + kExStyleOffset, &ex_style, sizeof(ex_style));
+  return mirrored;
+}
+
 }  // namespace
 
 void SetTextFromStringTable(HWND window, int string_id) {
@@ -49,34 +80,17 @@ bool UseDialogLayoutOfLanguage(uint32_t lcid) {
 HWND CreateDialogInProcessLayout(int template_id, HWND parent, DLGPROC procedure,
                                  LPARAM param) {
   HMODULE module = ::GetModuleHandleW(nullptr);
-  DWORD layout = 0;
-  HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(template_id), RT_DIALOG);
-  const DWORD size = resource ? ::SizeofResource(module, resource) : 0;
-  // An extended template: version 1, signature 0xFFFF, help id, then the
-  // extended style.
-  constexpr size_t kExStyleOffset = 8;
-  constexpr uint32_t kExtendedSignature = 0xFFFF0001;
-  const auto* data =
-      resource ? static_cast<const BYTE*>(::LockResource(::LoadResource(module, resource)))
-               : nullptr;
-  uint32_t signature = 0;
-  if (data && size >= kExStyleOffset + sizeof(DWORD))
-    std::memcpy(&signature, data, sizeof(signature));
-  if (!::GetProcessDefaultLayout(&layout) || !(layout & LAYOUT_RTL) ||
-      signature != kExtendedSignature) {
-    return ::CreateDialogParamW(module, MAKEINTRESOURCEW(template_id), parent,
-                                procedure, param);
+  if (ProcessLayoutIsMirrored()) {
+    // The dialog manager reads the template during creation only.
+    const std::vector<BYTE> mirrored = MirroredTemplate(module, template_id);
+    if (!mirrored.empty()) {
+      return ::CreateDialogIndirectParamW(
+          module, reinterpret_cast<const DLGTEMPLATE*>(mirrored.data()), parent,
+          procedure, param);
+    }
   }
-  // The dialog manager reads the template during creation only. A vector's
-  // storage is aligned well enough for it (DWORD).
-  std::vector<BYTE> mirrored(data, data + size);
-  DWORD ex_style = 0;
-  std::memcpy(&ex_style, mirrored.data() + kExStyleOffset, sizeof(ex_style));
-  ex_style |= WS_EX_LAYOUTRTL;
-  std::memcpy(mirrored.data() + kExStyleOffset, &ex_style, sizeof(ex_style));
-  return ::CreateDialogIndirectParamW(
-      module, reinterpret_cast<const DLGTEMPLATE*>(mirrored.data()), parent,
-      procedure, param);
+  return ::CreateDialogParamW(module, MAKEINTRESOURCEW(template_id), parent,
+                              procedure, param);
 }
 
 }  // namespace net_installer
