@@ -23,9 +23,10 @@
 # the UI language, picks the strings, so the demo sets both.
 #
 # Runs in a Wine prefix of its own (BUILD_DIR/wineprefix-screenshots) whose
-# Tahoma is font-linked to WenQuanYi Micro Hei (Debian fonts-wqy-microhei)
-# when that is installed: Wine's default links name Windows CJK fonts that
-# are not here, and Japanese would come out as empty boxes.
+# Tahoma is font-linked to WenQuanYi Micro Hei (Debian fonts-wqy-microhei,
+# linked into the prefix's fonts folder) when that is installed: Wine's
+# default links name Windows CJK fonts that are not here, and Japanese would
+# come out as empty boxes.
 # Exit code: 0 all pictures taken, 1 a failure, 77 no Xvfb here (skipped).
 set -uo pipefail
 
@@ -92,11 +93,19 @@ if [[ ! -f $saved_links ]]; then
     sed -n 's/^ *Tahoma *REG_MULTI_SZ *//p' >"$saved_links.tmp" && mv "$saved_links.tmp" "$saved_links"
 fi
 default_links=$(cat "$saved_links" 2>/dev/null)
+# The CJK font is linked into the prefix's C:\windows\Fonts, where Wine
+# loads it itself, so the pictures do not depend on fontconfig finding it.
+# VULMO_CJK_FONT names another file (one that does not exist shows what the
+# suite does without the font).
+cjk_font=${VULMO_CJK_FONT:-/usr/share/fonts/truetype/wqy/wqy-microhei.ttc}
+cjk_link=$prefix/drive_c/windows/Fonts/wqy-microhei.ttc
 cjk_links=
-if fc-list : file 2>/dev/null | grep -q '/wqy-microhei\.ttc: *$'; then
+if [[ -f $cjk_font ]]; then
+  ln -sfn "$cjk_font" "$cjk_link"
   cjk_links='wqy-microhei.ttc,WenQuanYi Micro Hei'
 else
-  echo "40-screenshots.sh: fonts-wqy-microhei is not installed: CJK text will show as boxes" >&2
+  rm -f "$cjk_link"
+  echo "40-screenshots.sh: no $cjk_font (fonts-wqy-microhei): CJK text will show as boxes" >&2
 fi
 current_links=
 use_links() {
