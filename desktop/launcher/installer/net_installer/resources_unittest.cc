@@ -420,26 +420,8 @@ TEST(ManifestTest, DeclaresCommonControlsAsInvokerAndSupportedSystems) {
   EXPECT_EQ(std::string::npos, manifest.find("requireAdministrator"));
 }
 
-TEST(ManifestTest, DeclaresPerMonitorDpiAwarenessWithSystemFallback) {
-  const std::vector<uint8_t> data =
-      ReadResource(RT_MANIFEST, MAKEINTRESOURCEW(1), kNeutral);
-  const std::string manifest(data.begin(), data.end());
-  // Windows before 10 reads only dpiAware; later ones take the first entry
-  // of dpiAwareness that they know.
-  EXPECT_NE(std::string::npos,
-            manifest.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/"
-                          "2005/WindowsSettings\">true</dpiAware>"));
-  EXPECT_NE(std::string::npos,
-            manifest.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/"
-                          "SMI/2016/WindowsSettings\">PerMonitorV2, System"
-                          "</dpiAwareness>"));
-}
-
-// The settings as the loader reads them from the process's activation
-// context: this proves the declaration sits in the namespaces where Windows
-// looks for it. (Wine 8 itself draws every program at the screen's DPI and
-// reports per-monitor awareness whatever the manifest says, so the process's
-// awareness would tell nothing here.)
+// A setting of the manifest as the loader reads it from the process's
+// activation context, which it builds from manifest resource 1.
 std::wstring WindowsSetting(const wchar_t* name_space, const wchar_t* name) {
   wchar_t value[128] = {};
   SIZE_T written = 0;
@@ -449,10 +431,18 @@ std::wstring WindowsSetting(const wchar_t* name_space, const wchar_t* name) {
   return value;
 }
 
-TEST(ManifestTest, LoaderFindsTheDpiAwareness) {
+// Read back through the loader rather than searched for in the text: this
+// proves the declaration sits where Windows looks for it. (Wine 8 draws every
+// program at the screen's DPI and reports per-monitor awareness whatever the
+// manifest says, so the process's awareness would tell nothing here.)
+TEST(ManifestTest, DeclaresPerMonitorDpiAwarenessWithSystemFallback) {
+  ASSERT_FALSE(ReadResource(RT_MANIFEST, MAKEINTRESOURCEW(1), kNeutral).empty());
+  // Windows before 10 reads only dpiAware ("true": system aware).
   EXPECT_EQ(L"true",
             WindowsSetting(L"http://schemas.microsoft.com/SMI/2005/WindowsSettings",
                            L"dpiAware"));
+  // Later ones take the first entry they know: per-monitor v2 from 1703 on,
+  // system awareness before.
   EXPECT_EQ(L"PerMonitorV2, System",
             WindowsSetting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
                            L"dpiAwareness"));
