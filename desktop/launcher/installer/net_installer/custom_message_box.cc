@@ -20,10 +20,9 @@ bool CustomMessageBox::Show(HWND parent, int title_id, int text_id,
                             int first_button_id, int second_button_id,
                             base::RepeatingCallback<void(int)> result_callback) {
   LOG(INFO) << "Displaying custom message box";
-  HMODULE module = ::GetModuleHandleW(nullptr);
-  hwnd_ = ::CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_MESSAGE_BOX), parent,
-                               &CustomMessageBox::DialogProc,
-                               reinterpret_cast<LPARAM>(this));
+  hwnd_ = CreateDialogInProcessLayout(IDD_MESSAGE_BOX, parent,
+                                      &CustomMessageBox::DialogProc,
+                                      reinterpret_cast<LPARAM>(this));
   if (!hwnd_) {
     LOG(ERROR) << "Failed to display custom message box";
     return false;

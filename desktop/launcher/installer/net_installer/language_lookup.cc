@@ -1,5 +1,7 @@
 #include "desktop/launcher/installer/net_installer/language_lookup.h"
 
+#include <windows.h>
+
 #include "base/logging.h"
 
 namespace vulmo {
@@ -70,6 +72,22 @@ uint32_t LookupLcid(const std::wstring& code) {
       return entry.lcid;
   }
   return 0;
+}
+
+bool IsRightToLeftLanguage(uint32_t lcid) {
+  if (PRIMARYLANGID(LANGIDFROMLCID(lcid)) == LANG_NEUTRAL)
+    return false;
+  // The locale's font signature carries the reading direction (bit 123 of
+  // its Unicode subset bits); unlike LOCALE_IREADINGLAYOUT it is there
+  // before Windows 7 too.
+  LOCALESIGNATURE signature = {};
+  if (!::GetLocaleInfoW(lcid, LOCALE_FONTSIGNATURE,
+                        reinterpret_cast<wchar_t*>(&signature),
+                        sizeof(signature) / sizeof(wchar_t))) {
+    return false;
+  }
+  constexpr DWORD kRightToLeftBit = 1u << (123 - 96);
+  return (signature.lsUsb[3] & kRightToLeftBit) != 0;
 }
 
 }  // namespace net_installer

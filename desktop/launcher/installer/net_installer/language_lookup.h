@@ -14,6 +14,12 @@ namespace net_installer {
 // fallback matching: "de-at" gives 0.
 uint32_t LookupLcid(const std::wstring& code);
 
+// True when the locale |lcid| is written right to left (Arabic, Persian,
+// Hebrew, Urdu, ...), as the platform's locale data says. The neutral ids
+// (0, and 1024 for the user's default, where the string table keeps
+// Filipino) name no language of their own and give false.
+bool IsRightToLeftLanguage(uint32_t lcid);
+
 }  // namespace net_installer
 }  // namespace vulmo
 

@@ -18,6 +18,7 @@
 #include "build_constants.h"
 #include "desktop/launcher/installer/net_installer/checksum_checker.h"
 #include "desktop/launcher/installer/net_installer/custom_message_box.h"
+#include "desktop/launcher/installer/net_installer/dialog_resources.h"
 #include "desktop/launcher/installer/net_installer/language_lookup.h"
 #include "desktop/launcher/installer/net_installer/payload_reader.h"
 #include "desktop/launcher/installer/net_installer/progress_dialog.h"
@@ -90,6 +91,8 @@ bool NetInstaller::Start() {
 
   if (ProcessCommandLine().HasSwitch(kLanguageSwitch))
     SwitchLanguage();
+  else
+    UseDialogLayoutOfLanguage(::GetUserDefaultUILanguage());
   silent_ = ProcessCommandLine().HasSwitch(kSilentSwitch);
 
   base::FilePath exe_path;
@@ -135,6 +138,8 @@ void NetInstaller::SwitchLanguage() {
     ::SetThreadUILanguage(LANGIDFROMLCID(lcid));
   else
     ::SetThreadLocale(lcid);
+  // An unknown code leaves the user's own language in place.
+  UseDialogLayoutOfLanguage(lcid != 0 ? lcid : ::GetUserDefaultUILanguage());
 }
 
 // --- Update-server exchange -------------------------------------------------

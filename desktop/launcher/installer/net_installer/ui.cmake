@@ -28,6 +28,7 @@ set_source_files_properties(resources/net_installer.rc PROPERTIES OBJECT_DEPENDS
 vulmo_add_test(net_installer_ui_unittests
   SOURCES
     ui_unittests/custom_message_box_unittest.cc
+    ui_unittests/dialog_resources_unittest.cc
     ui_unittests/language_lookup_unittest.cc
     ui_unittests/progress_dialog_unittest.cc
     ui_unittests/resources_unittest.cc
@@ -38,9 +39,10 @@ vulmo_add_test(net_installer_ui_unittests
 
 # Shows one dialog in one language until told to stop; the screenshot script
 # (scripts/test.d/40-screenshots.sh) photographs it under Xvfb.
-add_executable(net_installer_ui_demo ui_unittests/ui_demo_main.cc)
+add_executable(net_installer_ui_demo ui_unittests/ui_demo_main.cc
+  ui_unittests/ui_demo_checks.cc ui_unittests/ui_demo_checks.h)
 target_link_libraries(net_installer_ui_demo PRIVATE net_installer_ui
-                      net_installer_resources)
+                      net_installer_resources gdi32)
 if(NOT MSVC)
   target_link_options(net_installer_ui_demo PRIVATE -municode ${VULMO_STATIC_LINK})
 endif()

@@ -420,6 +420,34 @@ TEST(ManifestTest, DeclaresCommonControlsAsInvokerAndSupportedSystems) {
   EXPECT_EQ(std::string::npos, manifest.find("requireAdministrator"));
 }
 
+// A setting of the manifest as the loader reads it from the process's
+// activation context, which it builds from manifest resource 1.
+std::wstring WindowsSetting(const wchar_t* name_space, const wchar_t* name) {
+  wchar_t value[128] = {};
+  SIZE_T written = 0;
+  if (!::QueryActCtxSettingsW(0, nullptr, name_space, name, value,
+                              sizeof(value) / sizeof(value[0]), &written))
+    return L"<missing>";
+  return value;
+}
+
+// Read back through the loader rather than searched for in the text: this
+// proves the declaration sits where Windows looks for it. (Wine 8 draws every
+// program at the screen's DPI and reports per-monitor awareness whatever the
+// manifest says, so the process's awareness would tell nothing here.)
+TEST(ManifestTest, DeclaresPerMonitorDpiAwarenessWithSystemFallback) {
+  ASSERT_FALSE(ReadResource(RT_MANIFEST, MAKEINTRESOURCEW(1), kNeutral).empty());
+  // Windows before 10 reads only dpiAware ("true": system aware).
+  EXPECT_EQ(L"true",
+            WindowsSetting(L"http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+                           L"dpiAware"));
+  // Later ones take the first entry they know: per-monitor v2 from 1703 on,
+  // system awareness before.
+  EXPECT_EQ(L"PerMonitorV2, System",
+            WindowsSetting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+                           L"dpiAwareness"));
+}
+
 TEST(ManifestTest, CommonControlsSixAreLoaded) {
   // The manifest is what binds this process to the side-by-side assembly of
   // comctl32 version 6 (Wine's copy reports 5.81 from DllGetVersion, so the

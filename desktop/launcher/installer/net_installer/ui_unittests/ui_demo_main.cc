@@ -4,10 +4,12 @@
 //
 // scene: "progress" (bar at 42 %), "marquee" (size unknown), "cancel" (the
 // cancel confirmation over the progress dialog) or "error" (the final error
-// box). Once the windows are drawn it prints "READY left top right bottom"
-// (screen rectangle around them) and keeps pumping until <stop file> exists
-// (at most one minute). Exit codes: 0 done, 2 usage, 3 the windows could not
-// be created, 4 a text did not come from the string table of the language.
+// box). Once the windows are drawn it prints "READY left top right bottom
+// dpi" (screen rectangle around them, the screen's DPI) and keeps pumping
+// until <stop file> exists (at most one minute). Exit codes: 0 done, 2 usage,
+// 3 the windows could not be created, 4 a text did not come from the string
+// table of the language, 5 a text is clipped or the bar does not span its
+// dialog, 6 a character is drawn as the missing-glyph box.
 #include <windows.h>
 
 #include <cstdio>
@@ -18,14 +20,19 @@
 #include "base/at_exit.h"
 #include "base/logging.h"
 #include "desktop/launcher/installer/net_installer/custom_message_box.h"
+#include "desktop/launcher/installer/net_installer/dialog_resources.h"
 #include "desktop/launcher/installer/net_installer/progress_dialog.h"
 #include "desktop/launcher/installer/net_installer/resources/resource_ids.h"
+#include "desktop/launcher/installer/net_installer/ui_unittests/ui_demo_checks.h"
 #include "desktop/launcher/installer/net_installer/win32_dialog_dispatcher.h"
 
 namespace {
 
 using vulmo::net_installer::CustomMessageBox;
+using vulmo::net_installer::BarFillsWidth;
+using vulmo::net_installer::GlyphsPresent;
 using vulmo::net_installer::ProgressDialog;
+using vulmo::net_installer::TextsFit;
 using vulmo::net_installer::Win32DialogDispatcher;
 
 void Pump(DWORD duration_ms, const wchar_t* stop_file) {
@@ -94,6 +101,7 @@ int wmain(int argc, wchar_t** argv) {
   // Under Wine the thread locale, not the UI language, picks the strings.
   ::SetThreadLocale(MAKELCID(language, SORT_DEFAULT));
   ::SetThreadUILanguage(language);
+  vulmo::net_installer::UseDialogLayoutOfLanguage(language);
 
   ProgressDialog progress;
   if (!progress.Create([] {}))
@@ -130,6 +138,19 @@ int wmain(int argc, wchar_t** argv) {
   if (!texts_ok)
     return 4;
 
+  // What the picture must show at every scale and in every script.
+  constexpr int kProgressTexts[] = {IDC_PROGRESS_LABEL, 0};
+  constexpr int kBoxTexts[] = {IDC_MESSAGE_LABEL, IDC_BUTTON1, IDC_BUTTON2, 0};
+  bool layout_ok = TextsFit(progress.hwnd(), kProgressTexts) &&
+                   BarFillsWidth(progress.hwnd(), IDC_PROGRESS_BAR);
+  bool glyphs_ok = GlyphsPresent(progress.hwnd(), kProgressTexts);
+  if (box) {
+    layout_ok = TextsFit(box->hwnd(), kBoxTexts) && layout_ok;
+    glyphs_ok = GlyphsPresent(box->hwnd(), kBoxTexts) && glyphs_ok;
+  }
+  // Reported once the picture is taken, so that it shows the fault.
+  const int result = !glyphs_ok ? 6 : !layout_ok ? 5 : 0;
+
   // Let the windows paint (and the marquee move) before the picture.
   Pump(600, nullptr);
   RECT bounds;
@@ -139,12 +160,15 @@ int wmain(int argc, wchar_t** argv) {
     ::GetWindowRect(box->hwnd(), &box_rect);
     ::UnionRect(&bounds, &bounds, &box_rect);
   }
-  std::printf("READY %ld %ld %ld %ld\n", bounds.left, bounds.top, bounds.right,
-              bounds.bottom);
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
+  ::ReleaseDC(nullptr, screen);
+  std::printf("READY %ld %ld %ld %ld %d\n", bounds.left, bounds.top, bounds.right,
+              bounds.bottom, dpi);
   std::fflush(stdout);
 
   Pump(60000, stop_file);
   box.reset();
   progress.Destroy();
-  return 0;
+  return result;
 }
