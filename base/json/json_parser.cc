@@ -39,6 +39,83 @@ bool IsLowSurrogate(uint32_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+// Significant digits handed to strtod. Some C libraries (mingw-w64's among
+// them) take time quadratic in the digit count and misplace the exponent of
+// very long mantissas, so longer numbers are shortened first.
+//
+// Every double, and every midpoint between neighbouring doubles (where the
+// rounding changes, the overflow and underflow thresholds included), is
+// M * 2^q with M < 2^54 and q >= -1075: an integer below 2^1025 (309 digits)
+// or M * 5^-q / 10^-q, fewer than 768 significant decimal digits. Cut after
+// N >= 768 digits, a number whose dropped digits are not all zero lies
+// strictly between the cut value T and T + one unit in digit N. A point of
+// at most N digits with the same leading digit position is a multiple of
+// that unit, so none lies in between: the number and T followed by one
+// more digit '1' round to the same double. If the dropped digits are all
+// zero, T is the number itself.
+constexpr size_t kMaxSignificantDigits = 800;
+
+// 0.d * 10^e with a leading digit d > 0 lies in [10^(e-1), 10^e): beyond
+// this exponent it overflows, below its negative it rounds to zero, however
+// far beyond.
+constexpr int64_t kExponentLimit = 100000;
+
+int64_t ClampExponent(int64_t exponent) {
+  if (exponent > kExponentLimit)
+    return kExponentLimit;
+  return exponent < -kExponentLimit ? -kExponentLimit : exponent;
+}
+
+// Rewrites a well-formed number token as "[-]0.<digits>e<exponent>" with at
+// most kMaxSignificantDigits + 1 digits and the same double value (above).
+std::string ShortenNumber(std::string_view text) {
+  size_t i = 0;
+  const bool negative = text[0] == '-';
+  if (negative)
+    ++i;
+
+  std::string digits;
+  bool dropped_nonzero = false;
+  // Digits before the decimal point, minus the zeros ahead of the first
+  // significant digit: the power of ten of 0.<digits>.
+  int64_t exponent = 0;
+  bool in_fraction = false;
+  for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+    const char c = text[i];
+    if (c == '.') {
+      in_fraction = true;
+      continue;
+    }
+    if (!in_fraction)
+      ++exponent;
+    if (digits.empty() && c == '0') {
+      --exponent;
+      continue;
+    }
+    if (digits.size() < kMaxSignificantDigits)
+      digits.push_back(c);
+    else if (c != '0')
+      dropped_nonzero = true;
+  }
+  if (digits.empty())
+    return negative ? "-0" : "0";
+  if (dropped_nonzero)
+    digits.push_back('1');
+
+  if (i < text.size()) {
+    ++i;  // 'e' or 'E'
+    const bool negative_exponent = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+')
+      ++i;
+    int64_t written = 0;
+    for (; i < text.size(); ++i)
+      written = ClampExponent(written * 10 + (text[i] - '0'));
+    exponent += negative_exponent ? -written : written;
+  }
+  return (negative ? "-0." : "0.") + digits + "e" +
+         std::to_string(ClampExponent(exponent));
+}
+
 }  // namespace
 
 JSONParser::JSONParser(int options) : options_(options) {}
@@ -317,7 +394,9 @@ std::unique_ptr<Value> JSONParser::ParseNumber() {
   // Everything else is a double. strtod reads '.' as the decimal point in
   // the "C" locale, which this program never changes; the C library's own
   // converter keeps a large float parser out of the program.
-  const std::string number(text);
+  const std::string number = text.size() > kMaxSignificantDigits
+                                 ? ShortenNumber(text)
+                                 : std::string(text);
   char* number_end = nullptr;
   double value = std::strtod(number.c_str(), &number_end);
   if (number_end != number.c_str() + number.size()) {

@@ -1,6 +1,8 @@
 #include "base/json/json_reader.h"
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -433,6 +435,56 @@ TEST(JSONReaderTest, HostileInputsNeitherRecurseNorCrash) {
   ASSERT_TRUE(root && root->GetAsDouble(&d));
   EXPECT_NEAR(0.1111111111111111, d, 1e-15);
   EXPECT_FALSE(JSONReader::Read(std::string(1000000, '9')));
+}
+
+double ReadDouble(const std::string& text) {
+  std::unique_ptr<Value> root = JSONReader::Read(text);
+  double d = -1;
+  EXPECT_TRUE(root && root->GetAsDouble(&d)) << text.substr(0, 60);
+  return d;
+}
+
+// The decimal digits of 5^power.
+std::string PowerOfFive(int power) {
+  std::string digits = "1";
+  for (int i = 0; i < power; ++i) {
+    int carry = 0;
+    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+      const int product = (*it - '0') * 5 + carry;
+      *it = static_cast<char>('0' + product % 10);
+      carry = product / 10;
+    }
+    if (carry)
+      digits.insert(digits.begin(), static_cast<char>('0' + carry));
+  }
+  return digits;
+}
+
+// Numbers far longer than a double's precision still round as written: a
+// tie rounds to even, and digits a thousand places on break the tie.
+TEST(JSONReaderTest, LongNumbersRoundCorrectly) {
+  const std::string zeros(1000, '0');
+  // 1 + 2^-53, halfway between 1 and the next double.
+  const std::string halfway_above_one =
+      "1.00000000000000011102230246251565404236316680908203125";
+  EXPECT_EQ(1.0, ReadDouble(halfway_above_one + zeros));
+  EXPECT_EQ(std::nextafter(1.0, 2.0),
+            ReadDouble(halfway_above_one + zeros + "1"));
+  EXPECT_EQ(-std::nextafter(1.0, 2.0),
+            ReadDouble("-" + halfway_above_one + zeros + "1"));
+
+  // 2^-1075 = 5^1075 * 10^-1075 (752 digits), halfway between zero and the
+  // smallest double.
+  const std::string half_min = PowerOfFive(1075);
+  EXPECT_EQ(0.0, ReadDouble(half_min + zeros + "e-2075"));
+  EXPECT_EQ(std::numeric_limits<double>::denorm_min(),
+            ReadDouble(half_min + zeros + "1e-2076"));
+
+  // The exponent counts the digits before the point and the zeros after it.
+  EXPECT_EQ(1.0 / 9, ReadDouble(std::string(20000, '1') + "e-20000"));
+  EXPECT_EQ(-1.5, ReadDouble("-0." + zeros + "15" + zeros + "e1001"));
+  EXPECT_EQ(0.0, ReadDouble("0." + zeros + "e99999999999999999999"));
+  EXPECT_FALSE(JSONReader::Read(half_min + zeros + "e99999999999999999999"));
 }
 
 TEST(JSONReaderTest, ErrorOutputsAreOptionalAndResetOnSuccess) {
