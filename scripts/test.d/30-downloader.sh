@@ -60,6 +60,7 @@ wine_run=$repo/scripts/wine-run.sh
 
 work=$(mktemp -d "$build_dir/downloader-test.XXXXXX")
 server_pid=
+full_mounted=0
 cleanup() {
   if [[ -n $server_pid ]]; then
     kill -TERM "$server_pid" 2>/dev/null
@@ -67,6 +68,9 @@ cleanup() {
   fi
   timeout 30 wineserver -k >/dev/null 2>&1
   timeout 30 wineserver -w >/dev/null 2>&1
+  if [[ $full_mounted -eq 1 ]]; then
+    umount "$work/full" 2>/dev/null
+  fi
   rm -rf -- "$work"
 }
 trap cleanup EXIT
@@ -111,6 +115,19 @@ export VULMO_TEST_PROXY_PORT=$(port proxy_port)
 export VULMO_TEST_PROXY_USER=vulmo
 export VULMO_TEST_PROXY_PASSWORD=proxy-secret
 export VULMO_TEST_CA_CERT=$certs/ca.crt
+
+# A file system too small for the test downloads, for the failed writes.
+# `ip netns exec` gave this script a mount namespace of its own, so the
+# mount is seen only by the processes of this run. Wine reaches it through
+# drive Z:, which maps the Linux root.
+mkdir "$work/full"
+if mount -t tmpfs -o size=32k vulmo-full "$work/full" 2>/dev/null; then
+  full_mounted=1
+  export VULMO_TEST_FULL_DIR="Z:${work//\//\\}\\full"
+else
+  echo "30-downloader.sh: cannot mount a small tmpfs here; the full file" \
+       "system test skips" >&2
+fi
 
 # Trust the test CA in this prefix (once per CA).
 stamp=$prefix/vulmo-test-ca.sha256

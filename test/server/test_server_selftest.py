@@ -164,6 +164,7 @@ BEHAVIOUR_ROUTES = {
     "/big-reset": {"body_file": "big.bin", "reset_after": 6_000_000},
     "/drip": {"body": "a" * 40, "drip": {"chunk": 10, "delay_ms": 150}},
     "/delay": {"status": 204, "delay_ms": 300},
+    "/reset-late": {"body_file": "blob.bin", "reset_after": 10, "end_delay_ms": 300},
     "/auth": {"status": 407},
     "/seq": [{"status": 503}, {"status": 503}, {"status": 200, "body": "ok"}],
     "/log/*": {"status": 200, "body": "logged"},
@@ -273,6 +274,10 @@ class BehaviourTests(unittest.TestCase):
         self.assertLess(reply.elapsed, 2.0)
         reply = raw_request(self.port, "GET", "/delay")
         self.assertEqual((reply.status, reply.header("content-length")), (204, None))
+        self.assertGreaterEqual(reply.elapsed, 0.3)
+        # The pause comes after the body bytes, before the reset.
+        reply = raw_request(self.port, "GET", "/reset-late")
+        self.assertEqual((reply.status, reply.body, reply.ending), (200, BLOB[:10], "reset"))
         self.assertGreaterEqual(reply.elapsed, 0.3)
 
     def test_sequence_on_one_keep_alive_connection(self):
@@ -484,6 +489,7 @@ class ScriptFileTests(unittest.TestCase):
             {"routes": {"/x": {"content_length": "yes"}}},
             {"routes": {"/x": {"range": "sometimes"}}},
             {"routes": {"/x": {"drip": {"chunk": 0}}}},
+            {"routes": {"/x": {"end_delay_ms": -1}}},
             {"routes": {"x": {}}},
             {"routes": {"/x": []}},
             {"route": {}},

@@ -53,7 +53,7 @@ class Reply:
     def __init__(self, status=200, body=None, headers=None, reason=None,
                  content_length=True, range_mode="honour", truncate_after=None,
                  reset_after=None, reset_before_head=False, drip=None,
-                 delay_ms=0, close=False):
+                 delay_ms=0, end_delay_ms=0, close=False):
         self.status = status
         self.reason = reason
         self.body = body if body is not None else Body()
@@ -65,6 +65,7 @@ class Reply:
         self.reset_before_head = reset_before_head
         self.drip = drip
         self.delay_ms = delay_ms
+        self.end_delay_ms = end_delay_ms
         self.close = close
 
 
@@ -116,6 +117,7 @@ def reply_from_behaviour(behaviour, templater):
                  reset_before_head=behaviour.get("reset_before_head", False),
                  drip=drip,
                  delay_ms=behaviour.get("delay_ms", 0),
+                 end_delay_ms=behaviour.get("end_delay_ms", 0),
                  close=behaviour.get("close", False))
 
 
@@ -290,8 +292,8 @@ class OriginHandler(LoopbackHandler):
         return {"status": status, "reason": reason or reason_phrase(status),
                 "headers": headers, "body": reply.body, "start": start,
                 "limit": limit, "ending": ending, "close": close_after,
-                "delay_ms": reply.delay_ms, "drip": reply.drip,
-                "reset_before_head": reply.reset_before_head}
+                "delay_ms": reply.delay_ms, "end_delay_ms": reply.end_delay_ms,
+                "drip": reply.drip, "reset_before_head": reply.reset_before_head}
 
     def _send(self, plan):
         if plan["delay_ms"]:
@@ -316,6 +318,9 @@ class OriginHandler(LoopbackHandler):
         except (ConnectionError, TimeoutError, OSError):
             self.close_connection = True
             return
+        if plan["end_delay_ms"]:
+            self.wfile.flush()
+            time.sleep(plan["end_delay_ms"] / 1000.0)
         if plan["ending"] == "reset":
             abort_connection(self)
         elif plan["ending"] == "close" or plan["close"]:

@@ -15,7 +15,7 @@ BEHAVIOUR_KEYS = {
     "status", "reason", "headers", "location", "content_type",
     "body", "body_file", "body_b64", "json",
     "content_length", "range", "truncate_after", "reset_before_head",
-    "reset_after", "drip", "delay_ms", "close", "comment",
+    "reset_after", "drip", "delay_ms", "end_delay_ms", "close", "comment",
 }
 BODY_KEYS = ("body", "body_file", "body_b64", "json")
 # Framing is chosen with "content_length" only, so a script cannot produce
@@ -67,7 +67,7 @@ def validate_behaviour(behaviour, where):
            where, "content_length must be true, false or a length")
     _check(behaviour.get("range", "honour") in ("honour", "ignore"), where,
            'range must be "honour" or "ignore"')
-    for key in ("truncate_after", "reset_after", "delay_ms"):
+    for key in ("truncate_after", "reset_after", "delay_ms", "end_delay_ms"):
         if key in behaviour:
             _check(_is_int(behaviour[key]) and behaviour[key] >= 0, where,
                    "%s must be a non-negative integer" % key)

@@ -2,6 +2,7 @@
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <cwctype>
@@ -69,6 +70,46 @@ DWORD ToInternetError(DWORD error) {
   }
 }
 
+// "bytes FIRST-LAST/TOTAL" of a partial reply; |total| is -1 for "/*".
+struct ContentRange {
+  uint64_t first = 0;
+  uint64_t last = 0;
+  int64_t total = -1;
+};
+
+bool ParseNumber(const wchar_t** text, uint64_t* value) {
+  if (!iswdigit(**text))
+    return false;
+  wchar_t* end = nullptr;
+  *value = wcstoull(*text, &end, 10);
+  *text = end;
+  return true;
+}
+
+bool ParseContentRange(const wchar_t* text, ContentRange* range) {
+  if (_wcsnicmp(text, L"bytes", 5) != 0)
+    return false;
+  text += 5;
+  while (*text == L' ')
+    ++text;
+  uint64_t total = 0;
+  if (!ParseNumber(&text, &range->first) || *text++ != L'-' ||
+      !ParseNumber(&text, &range->last) || *text++ != L'/' ||
+      range->last < range->first) {
+    return false;
+  }
+  if (text[0] == L'*' && text[1] == L'\0') {
+    range->total = -1;
+    return true;
+  }
+  if (!ParseNumber(&text, &total) || *text != L'\0' || total <= range->last ||
+      total > INT64_MAX) {
+    return false;
+  }
+  range->total = static_cast<int64_t>(total);
+  return true;
+}
+
 }  // namespace
 
 // Shared by the downloader, the contexts of its WinINet handles and its
@@ -129,6 +170,9 @@ WininetDownloader::~WininetDownloader() {
     base::AutoLock lock(core_->lock);
     core_->downloader = nullptr;
     request_context_ = nullptr;
+    // The bytes stored so far belong in the file, also those still
+    // buffered: the file never holds less than the delegate was shown.
+    CloseFile();
   }
   // The request and connection keep the callback they were created with, so
   // their contexts are still released by HANDLE_CLOSING.
@@ -169,6 +213,12 @@ bool WininetDownloader::StartDownload(const std::wstring& url,
                                       DownloaderDelegate* delegate,
                                       base::RepeatingClosure done_callback) {
   LOG(INFO) << "Starting download from " << url;
+  // Tasks that an earlier transfer posted, and its stop, would act on a
+  // second one: a downloader carries one transfer.
+  if (state_ != kStateIdle) {
+    LOG(ERROR) << "The downloader has already been started";
+    return false;
+  }
   base::MessageLoop* loop = base::MessageLoop::current();
   CHECK(loop);
   {
@@ -194,7 +244,7 @@ bool WininetDownloader::StartDownload(const std::wstring& url,
   // Held until the state says a request is out, so that its completion,
   // which may arrive on another thread at once, finds the state it expects.
   base::AutoLock lock(core_->lock);
-  // A second start on the same object abandons the first transfer.
+  // What a start that failed half-way left open.
   AbandonRequest(/*close_connection=*/true);
   auto* connection_context = new HandleContext(core_, 0);
   connection_ = InternetConnectW(
@@ -246,8 +296,17 @@ bool WininetDownloader::OpenInternet() {
     LOG(ERROR) << "Could not open internet";
     return false;
   }
-  // Inherited by the connection and request handles made from it.
-  InternetSetStatusCallbackW(internet_, &WininetDownloader::InternetStatusCallback);
+  // Inherited by the connection and request handles made from it. Without
+  // it no completion would ever be seen, and the download would never end.
+  if (InternetSetStatusCallbackW(
+          refuse_status_callback_for_testing_ ? nullptr : internet_,
+          &WininetDownloader::InternetStatusCallback) ==
+      INTERNET_INVALID_STATUS_CALLBACK) {
+    PLOG(ERROR) << "Could not install the internet status callback";
+    InternetCloseHandle(std::exchange(internet_, nullptr));
+    LOG(ERROR) << "Could not open internet";
+    return false;
+  }
   return true;
 }
 
@@ -346,6 +405,10 @@ void CALLBACK WininetDownloader::InternetStatusCallback(LPVOID handle,
   // never act: the request they belong to is no longer ours.
   if (!downloader || downloader->request_context_ != handle_context)
     return;
+  // A stopped or finished transfer hears nothing more: no retry, no resume,
+  // no second outcome.
+  if (!downloader->IsActive())
+    return;
 
   if (status == INTERNET_STATUS_REQUEST_COMPLETE)
     downloader->OnRequestComplete(info);
@@ -373,7 +436,8 @@ void CALLBACK WininetDownloader::InternetStatusCallback(LPVOID handle,
   }
   downloader = core->downloader.load();
   if (!downloader || !downloader->request_context_ ||
-      downloader->request_context_->serial != serial) {
+      downloader->request_context_->serial != serial ||
+      !downloader->IsActive()) {
     return;
   }
   downloader->OnProxyPromptResult(result);
@@ -463,9 +527,14 @@ void WininetDownloader::HandleRequestComplete() {
       [[fallthrough]];
     }
     case HTTP_STATUS_PARTIAL_CONTENT:
-      if (status_code == HTTP_STATUS_PARTIAL_CONTENT && expected_size_ == 0)
-        TakeExpectedSizeFromContentRange();
-      retry_count_ = 0;
+      if (status_code == HTTP_STATUS_PARTIAL_CONTENT &&
+          !AcceptPartialReply()) {
+        PostToOwner(FROM_HERE_WITH_EXPLICIT_FUNCTION(kHandleRequestComplete),
+                    &WininetDownloader::OnDownloadFailed);
+        return;
+      }
+      // The retry count starts afresh only once this reply gets further than
+      // the earlier ones did (see ReadBody).
       SetState(kStateReceiving);
       ReadBody();
       return;
@@ -499,6 +568,8 @@ void WininetDownloader::ReadBody() {
       return;
     }
     downloaded_size_ += context->bytes_read;
+    if (downloaded_size_ > resume_mark_)
+      retry_count_ = 0;  // Real progress: the failures before it are over.
     VLOG(2) << "Downloaded size: " << downloaded_size_;
     PostProgress(downloaded_size_);
     if (core_->interrupted)
@@ -510,10 +581,12 @@ void WininetDownloader::ReadBody() {
       if (context->bytes_read > 0)
         continue;
       // End of body. A short body (the connection ended early) resumes.
-      PostToOwner(FROM_HERE_WITH_EXPLICIT_FUNCTION(kHandleRequestComplete),
-                  downloaded_size_ < expected_size_
-                      ? &WininetDownloader::ResumeDownload
-                      : &WininetDownloader::OnDownloadCompleted);
+      if (downloaded_size_ < expected_size_) {
+        ResumeAfterInterruption();
+      } else {
+        PostToOwner(FROM_HERE_WITH_EXPLICIT_FUNCTION(kHandleRequestComplete),
+                    &WininetDownloader::OnDownloadCompleted);
+      }
       return;
     }
     const DWORD error = ToInternetError(GetLastError());
@@ -526,8 +599,7 @@ void WininetDownloader::ReadBody() {
     }
     if (IsReadConnectivityError(error)) {
       LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
-      PostToOwner(FROM_HERE_WITH_EXPLICIT_FUNCTION(kHandleRequestComplete),
-                  &WininetDownloader::ResumeDownload);
+      ResumeAfterInterruption();
     } else {
       LOG(ERROR) << "Download interrupted for unknown reason: " << error;
       PostToOwner(FROM_HERE_WITH_EXPLICIT_FUNCTION(kHandleRequestComplete),
@@ -537,26 +609,42 @@ void WininetDownloader::ReadBody() {
   }
 }
 
-void WininetDownloader::TakeExpectedSizeFromContentRange() {
-  // The first accepted reply is partial when every earlier one failed (a
-  // retry asks "bytes=0-"). Without the total from "bytes A-B/TOTAL", the
-  // end of a body cut short would pass for the end of the download.
-  wchar_t content_range[128] = {};
-  DWORD size = sizeof(content_range) - sizeof(wchar_t);
-  if (!HttpQueryInfoW(request_, HTTP_QUERY_CONTENT_RANGE, content_range, &size,
-                      nullptr)) {
-    return;
+bool WininetDownloader::AcceptPartialReply() {
+  // Appended bytes must continue exactly where the stored ones end; a
+  // server that answers another range than the one asked (or a resource
+  // that changed size) would splice foreign bytes into the result. Such a
+  // reply is not used: the download fails, and the owner starts over.
+  wchar_t text[128] = {};
+  DWORD size = sizeof(text) - sizeof(wchar_t);
+  ContentRange range;
+  if (!HttpQueryInfoW(request_, HTTP_QUERY_CONTENT_RANGE, text, &size,
+                      nullptr) ||
+      !ParseContentRange(text, &range)) {
+    LOG(ERROR) << "The partial reply has no valid Content-Range";
+    return false;
   }
-  const wchar_t* slash = wcschr(content_range, L'/');
-  if (!slash || !iswdigit(slash[1]))
-    return;  // "bytes A-B/*": the total is unknown.
-  wchar_t* end = nullptr;
-  const unsigned long long total = wcstoull(slash + 1, &end, 10);
-  if (*end != L'\0' || total > UINT32_MAX)
-    return;
-  expected_size_ = static_cast<uint32_t>(total);
-  VLOG(1) << "Expected total size: " << expected_size_;
-  PostProgressRange(expected_size_);
+  if (range.first != downloaded_size_) {
+    LOG(ERROR) << "The partial reply starts at byte " << range.first
+               << " instead of " << downloaded_size_;
+    return false;
+  }
+  if (range.total < 0 || range.total > UINT32_MAX)
+    return true;  // "bytes A-B/*": the total is unknown.
+  const uint32_t total = static_cast<uint32_t>(range.total);
+  if (expected_size_ != 0 && total != expected_size_) {
+    LOG(ERROR) << "The partial reply is of " << total
+               << " bytes in all instead of " << expected_size_;
+    return false;
+  }
+  if (expected_size_ == 0) {
+    // The first accepted reply is partial when every earlier one failed (a
+    // retry asks "bytes=0-"). Without the total, the end of a body cut
+    // short would pass for the end of the download.
+    expected_size_ = total;
+    VLOG(1) << "Expected total size: " << expected_size_;
+    PostProgressRange(expected_size_);
+  }
+  return true;
 }
 
 bool WininetDownloader::StoreReadBytes() {
@@ -620,6 +708,21 @@ bool WininetDownloader::RestartFromZero() {
   return true;
 }
 
+void WininetDownloader::ResumeAfterInterruption() {
+  if (downloaded_size_ > resume_mark_) {
+    PostToOwner(FROM_HERE_WITH_EXPLICIT_FUNCTION(kHandleRequestComplete),
+                &WininetDownloader::ResumeDownload);
+    return;
+  }
+  // Nothing new since the last request (after a restart from zero: the body
+  // ended again before the size reached then). Resuming at once would loop
+  // for ever against a server that always breaks off at the same place, so
+  // this counts as a failure, with the delay and the limit of a retry.
+  LOG(WARNING) << "The download got no further than " << resume_mark_
+               << " bytes";
+  CheckRetriesAndResume();
+}
+
 void WininetDownloader::CheckRetriesAndResume() {
   if (retry_count_ > kMaxRetries) {
     PostToOwner(FROM_HERE_WITH_EXPLICIT_FUNCTION(kCheckRetriesAndResume),
@@ -661,12 +764,19 @@ void WininetDownloader::SetState(DownloaderState state) {
   VLOG(1) << "Downloader state: " << static_cast<int>(state);
 }
 
+bool WininetDownloader::IsActive() const {
+  const int state = state_.load();
+  return state == kStateRequesting || state == kStateReceiving;
+}
+
 void WininetDownloader::ResumeDownload() {
-  if (state_ == kStateStopped)
+  if (!IsActive())
     return;
   {
     base::AutoLock lock(core_->lock);
     AbandonRequest(/*close_connection=*/false);
+    // What the next reply has to get past to count as progress.
+    resume_mark_ = std::max(resume_mark_, downloaded_size_);
     LOG(INFO) << "Attempting download resume";
     // The range starts after the bytes stored so far; they go to the file
     // first, so that the file on disk ends where the new request begins.
@@ -692,7 +802,7 @@ void WininetDownloader::ResumeDownload() {
 }
 
 void WininetDownloader::OnDownloadCompleted() {
-  if (state_ == kStateStopped)
+  if (!IsActive())
     return;
   bool written;
   {
@@ -717,7 +827,7 @@ void WininetDownloader::OnDownloadCompleted() {
 }
 
 void WininetDownloader::OnDownloadFailed() {
-  if (state_ == kStateStopped)
+  if (!IsActive())
     return;
   {
     base::AutoLock lock(core_->lock);

@@ -87,15 +87,16 @@ class WininetDownloader {
   // byte) when that is not empty. True: the request is on its way and
   // |done_callback| runs later on this thread, once the state is final
   // (kStateCompleted or kStateFailed). False: nothing was sent and
-  // |done_callback| will not run. |delegate| (not owned) must outlive this
-  // object.
+  // |done_callback| will not run. Refused unless the downloader is still
+  // idle: a downloader carries one transfer (a start that returned false
+  // may be tried again). |delegate| (not owned) must outlive this object.
   [[nodiscard]] bool StartDownload(const std::wstring& url,
                                    const std::string& post_data,
                                    DownloaderDelegate* delegate,
                                    base::RepeatingClosure done_callback);
   // Closes the target file and enters kStateStopped, which is final: no
-  // later notification resumes, completes or fails the download, and
-  // |done_callback| does not run.
+  // later notification retries, resumes, completes or fails the download,
+  // and |done_callback| does not run.
   void StopDownload();
 
   DownloaderState state() const {
@@ -112,6 +113,11 @@ class WininetDownloader {
   }
   void set_max_string_size_for_testing(size_t size) {
     max_string_size_ = size;
+  }
+  // The next prepare installs the status callback on no handle, which
+  // WinINet refuses, so tests can see a session that cannot report.
+  void set_refuse_status_callback_for_testing() {
+    refuse_status_callback_for_testing_ = true;
   }
 
  private:
@@ -137,7 +143,9 @@ class WininetDownloader {
   void OnRequestComplete(const void* info);
   void OnRedirect(const void* info, DWORD info_length);
   void HandleRequestComplete();
-  void TakeExpectedSizeFromContentRange();
+  // Checks a 206 reply's Content-Range against the bytes stored so far and
+  // the expected size; false (logged) when its bytes must not be appended.
+  bool AcceptPartialReply();
   void ReadBody();
   bool StoreReadBytes();
   // Writes |write_buffer_| to the file and empties it; false when the write
@@ -146,6 +154,10 @@ class WininetDownloader {
   // Flushes, then closes the file (a failed flush loses only those bytes).
   void CloseFile();
   bool RestartFromZero();
+  // Resumes after a body that ended early or a read that lost the
+  // connection: at once when the transfer got further than before, as a
+  // counted retry when it did not.
+  void ResumeAfterInterruption();
   void CheckRetriesAndResume();
   void OnProxyPromptResult(DWORD result);
 
@@ -153,6 +165,8 @@ class WininetDownloader {
   // connection) so that nothing of it is used again.
   void AbandonRequest(bool close_connection);
   void SetState(DownloaderState state);
+  // Requesting or receiving: the only states in which anything still acts.
+  bool IsActive() const;
 
   // Owner-thread follow-ups, always reached through PostToOwner.
   void ResumeDownload();
@@ -198,6 +212,10 @@ class WininetDownloader {
   std::atomic<int> retry_count_{0};
   int64_t retry_delay_us_ = kRetryDelay;
   size_t max_string_size_ = kMaxStringDownloadSize;
+  bool refuse_status_callback_for_testing_ = false;
+  // The most bytes stored when a request was last resumed: a reply counts
+  // as progress only once the downloaded size passes it.
+  uint32_t resume_mark_ = 0;
 
   // Shared with the handle contexts and posted tasks; outlives this object.
   std::shared_ptr<Core> core_;
