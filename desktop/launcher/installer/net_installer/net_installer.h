@@ -85,10 +85,12 @@ class NetInstaller {
   bool succeeded_ = false;
   int32_t retry_count_ = 0;
   base::FilePath package_path_;
-  // The cancel confirmation: |close_pending_| while it is open (the launch
-  // must wait for its answer), |launch_deferred_| once RunInstaller found it
-  // open and returned, so that "Continue installing" has to launch. Neither
-  // is set while the error box is open: that box ends the run.
+  // The state of the boxes. |close_pending_|: the cancel confirmation is
+  // open, so the launch must wait for its answer. |launch_deferred_|:
+  // RunInstaller found it open and returned, so "Continue installing" has to
+  // launch. |error_box_open_|: the error box is shown; it ends the run
+  // however it is closed, so a close request meanwhile has nothing to ask.
+  // At most one box is open: the first two are false while the error box is.
   bool close_pending_ = false;
   bool launch_deferred_ = false;
   bool error_box_open_ = false;

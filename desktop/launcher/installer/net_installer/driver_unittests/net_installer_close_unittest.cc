@@ -49,8 +49,12 @@ class NetInstallerCloseTest : public DriverTest {
   void Press(HWND box, int button) {
     ::SendMessageW(::GetDlgItem(box, button), BM_CLICK, 0, 0);
   }
-  // The box went before its owner, the progress dialog.
-  void ExpectBoxDestroyedFirst(HWND box, HWND progress) {
+  // Pressing |button| ends the run, and the box goes before its owner, the
+  // progress dialog.
+  void PressAndExpectTheBoxToGoFirst(HWND box, int button) {
+    HWND progress = peer_.progress_hwnd();
+    Press(box, button);
+    EXPECT_TRUE(peer_.RunUntilQuit(kRunLimitMs));
     const int box_gone = IndexOf("Destroying custom message box");
     const int progress_gone = IndexOf("Destroying progress dialog");
     ASSERT_GE(box_gone, 0);
@@ -116,20 +120,12 @@ TEST_F(NetInstallerCloseTest, ContinueLaunchesFromATaskAfterTheBoxIsGone) {
 }
 
 TEST_F(NetInstallerCloseTest, AbortDestroysTheBoxBeforeItsOwner) {
-  HWND box = ShowConfirmation();
-  HWND progress = peer_.progress_hwnd();
-  Press(box, IDC_BUTTON2);
-  EXPECT_TRUE(peer_.RunUntilQuit(kRunLimitMs));
-  ExpectBoxDestroyedFirst(box, progress);
+  PressAndExpectTheBoxToGoFirst(ShowConfirmation(), IDC_BUTTON2);
   EXPECT_TRUE(Logged("User aborted the installation"));
 }
 
 TEST_F(NetInstallerCloseTest, ErrorBoxOkDestroysTheBoxBeforeItsOwner) {
-  HWND box = ShowErrorBox();
-  HWND progress = peer_.progress_hwnd();
-  Press(box, IDC_BUTTON2);
-  EXPECT_TRUE(peer_.RunUntilQuit(kRunLimitMs));
-  ExpectBoxDestroyedFirst(box, progress);
+  PressAndExpectTheBoxToGoFirst(ShowErrorBox(), IDC_BUTTON2);
 }
 
 }  // namespace
