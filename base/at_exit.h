@@ -20,8 +20,9 @@ class AtExitManager {
   AtExitManager& operator=(const AtExitManager&) = delete;
   ~AtExitManager();
 
-  // Pushes |func|(|param|) onto the newest manager; dropped when none exists.
-  static void RegisterCallback(AtExitCallbackType func, void* param);
+  // Pushes |func|(|param|) onto the newest manager. False (and dropped)
+  // when no manager exists.
+  static bool RegisterCallback(AtExitCallbackType func, void* param);
   // Runs and pops every callback of the newest manager, newest first.
   static void ProcessCallbacksNow();
 
@@ -30,6 +31,9 @@ class AtExitManager {
     AtExitCallbackType func;
     void* param;
   };
+
+  // Runs and pops this manager's callbacks, newest first.
+  void RunCallbacks();
 
   Lock lock_;
   std::vector<Callback> stack_;

@@ -25,9 +25,14 @@ class OnceClosure {
             typename = std::enable_if_t<
                 !std::is_same_v<std::decay_t<Functor>, OnceClosure> &&
                 std::is_invocable_r_v<void, std::decay_t<Functor>&>>>
-  OnceClosure(Functor&& functor)
-      : holder_(std::make_unique<Holder<std::decay_t<Functor>>>(
-            std::forward<Functor>(functor))) {}
+  OnceClosure(Functor&& functor) {
+    // A null function pointer or empty std::function stays a null closure,
+    // so that posting it is caught where it is posted.
+    if (!IsNullFunctor(functor)) {
+      holder_ = std::make_unique<Holder<std::decay_t<Functor>>>(
+          std::forward<Functor>(functor));
+    }
+  }
 
   OnceClosure(OnceClosure&&) noexcept = default;
   OnceClosure& operator=(OnceClosure&&) noexcept = default;
@@ -56,6 +61,19 @@ class OnceClosure {
     void Run() override { functor(); }
     Functor functor;
   };
+
+  template <typename Functor>
+  static bool IsNullFunctor(const Functor&) {
+    return false;
+  }
+  template <typename Signature>
+  static bool IsNullFunctor(const std::function<Signature>& functor) {
+    return !functor;
+  }
+  template <typename Result, typename... Args>
+  static bool IsNullFunctor(Result (*functor)(Args...)) {
+    return functor == nullptr;
+  }
 
   std::unique_ptr<HolderBase> holder_;
 };

@@ -179,7 +179,12 @@ void CommandLine::AppendSwitchText(const std::string& switch_text,
   const size_t prefix_length = GetSwitchPrefixLength(lower);
   switches_[lower.substr(prefix_length)] = value;
 
-  StringType argv_text(lower.begin(), lower.end());
+  // Each byte is one UTF-16 unit (the low byte it was taken from): widen
+  // through unsigned char, or bytes of 0x80 and above would sign-extend.
+  StringType argv_text;
+  argv_text.reserve(lower.size());
+  for (const char c : lower)
+    argv_text.push_back(static_cast<unsigned char>(c));
   if (prefix_length == 0)
     argv_text.insert(0, kSwitchPrefixes[0]);
   if (!value.empty())

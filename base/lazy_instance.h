@@ -1,5 +1,6 @@
 // A process-wide object created on first use, safe against concurrent first
-// use, and destroyed by the AtExitManager.
+// use, and destroyed by the AtExitManager. A get needs a manager to own the
+// object: one with none is a failed check.
 //
 //   static base::LazyInstance<Foo> g_foo;   // constant-initialised
 //   Foo* foo = g_foo.Pointer();
@@ -12,6 +13,7 @@
 #include <cstdint>
 
 #include "base/at_exit.h"
+#include "base/logging.h"
 
 namespace base {
 
@@ -33,7 +35,11 @@ class LazyInstance {
       Type* instance = new Type();
       state_.store(reinterpret_cast<uintptr_t>(instance),
                    std::memory_order_release);
-      AtExitManager::RegisterCallback(&LazyInstance::OnExit, this);
+      // With no manager (before the entry point made one, or after it ran
+      // its callbacks) nothing would ever destroy the object: such a use is
+      // a fault of the caller, not a quiet leak.
+      CHECK(AtExitManager::RegisterCallback(&LazyInstance::OnExit, this))
+          << "LazyInstance used with no AtExitManager to destroy it";
       return instance;
     }
     // Another thread is creating it: yield until it is published.
@@ -50,8 +56,10 @@ class LazyInstance {
 
   static void OnExit(void* lazy_instance) {
     auto* self = static_cast<LazyInstance*>(lazy_instance);
-    delete reinterpret_cast<Type*>(self->state_.load(std::memory_order_acquire));
-    self->state_.store(kNotCreated, std::memory_order_release);
+    // Unpublished first, in one step, so that no getter can be handed the
+    // object while it is being deleted; a later get creates a new one.
+    delete reinterpret_cast<Type*>(
+        self->state_.exchange(kNotCreated, std::memory_order_acq_rel));
   }
 
   std::atomic<uintptr_t> state_{kNotCreated};

@@ -117,8 +117,10 @@ class LogMessageVoidify {
 // <wingdi.h> defines ERROR as 0, which nested macros expand before pasting.
 #define LOG_SEVERITY_0 ::logging::LOG_ERROR
 
-#define LOG_IS_ON(severity) \
-  (LOG_SEVERITY_##severity >= ::logging::GetMinLogLevel())
+// FATAL is never filtered: it must always end the process.
+#define LOG_IS_ON(severity)                        \
+  (LOG_SEVERITY_##severity >= ::logging::LOG_FATAL || \
+   LOG_SEVERITY_##severity >= ::logging::GetMinLogLevel())
 #define VLOG_IS_ON(level) ((level) <= ::logging::GetVlogLevel(__FILE__))
 
 #define LOG(severity)                                                       \

@@ -23,8 +23,10 @@ bool IsSeparator(char c) {
 VlogInfo::VlogInfo(const std::string& v_switch,
                    const std::string& vmodule_switch, int* min_log_level)
     : min_log_level_(min_log_level) {
+  // A negative level would raise the minimum severity above FATAL and
+  // silence errors; such a value is refused like one that does not parse.
   int v = 0;
-  if (ParseLevel(v_switch, &v))
+  if (ParseLevel(v_switch, &v) && v >= 0)
     *min_log_level_ = -v;
 
   size_t start = 0;

@@ -76,8 +76,14 @@ bool CreateDirectoryIfMissing(const FilePath& path) {
   return ::CreateDirectoryW(path.value().c_str(), nullptr) != 0;
 }
 
+bool IsReparsePoint(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // Copies the tree at |from| to |to| (used by Move across volumes). Stops at
-// the first failure. The walk is depth-first in directory listing order.
+// the first failure; a reparse point (junction, symbolic link) in the tree is
+// one. The walk is depth-first in directory listing order.
 bool CopyDirectoryTree(const FilePath& from, const FilePath& to) {
   if (IsTooLong(from) || IsTooLong(to))
     return false;
@@ -88,6 +94,12 @@ bool CopyDirectoryTree(const FilePath& from, const FilePath& to) {
   // Copying a tree into itself would never end.
   if (IsSameOrInside(absolute_from, absolute_to)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  // A junction or symbolic link leads into another tree, which Move would
+  // then delete as part of the source: never walk through one.
+  if (IsReparsePoint(::GetFileAttributesW(from.value().c_str()))) {
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
     return false;
   }
   if (!CreateDirectoryIfMissing(to))
@@ -104,10 +116,14 @@ bool CopyDirectoryTree(const FilePath& from, const FilePath& to) {
       continue;
     const FilePath source = from.Append(name);
     const FilePath target = to.Append(name);
-    if (find_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    if (IsReparsePoint(find_data.dwFileAttributes)) {
+      ::SetLastError(ERROR_CANT_ACCESS_FILE);
+      ok = false;
+    } else if (find_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       ok = CopyDirectoryTree(source, target);
-    else
+    } else {
       ok = CopyFile(source, target);
+    }
   } while (ok && ::FindNextFileW(find, &find_data));
   const DWORD error = ::GetLastError();
   ::FindClose(find);

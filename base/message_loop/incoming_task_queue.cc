@@ -1,5 +1,6 @@
 #include "base/message_loop/incoming_task_queue.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "base/debug/trace_event.h"
@@ -8,6 +9,18 @@
 #include "base/time/time.h"
 
 namespace base {
+namespace {
+
+// The due time of a task posted now with |delay_us|; 0 means at once. A delay
+// so long that the sum would overflow is clamped to the end of time.
+int64_t DelayedRunTime(int64_t delay_us) {
+  if (delay_us <= 0)
+    return 0;
+  const int64_t now = TimeTicks::Now().ToInternalValue();
+  return delay_us > INT64_MAX - now ? INT64_MAX : now + delay_us;
+}
+
+}  // namespace
 
 IncomingTaskQueue::IncomingTaskQueue(MessageLoop* message_loop)
     : message_loop_(message_loop) {
@@ -28,9 +41,12 @@ bool IncomingTaskQueue::PostDelayedTask(const Location& from_here,
 bool IncomingTaskQueue::AddToIncomingQueue(const Location& from_here,
                                            OnceClosure task, int64_t delay_us,
                                            bool nestable) {
+  // Refused here, where the poster is still known; run later, a null task
+  // would crash the loop far from its origin.
+  CHECK(task) << "Null task posted from " << from_here.function_name() << " ("
+              << from_here.file_name() << ":" << from_here.line_number() << ")";
   AutoLock auto_lock(lock_);
-  const int64_t delayed_run_time =
-      delay_us > 0 ? TimeTicks::Now().ToInternalValue() + delay_us : 0;
+  const int64_t delayed_run_time = DelayedRunTime(delay_us);
   if (!message_loop_) {
     // Destroyed outside the lock: the task's bound values may post from
     // their destructors.

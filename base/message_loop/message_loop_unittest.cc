@@ -108,6 +108,19 @@ TEST_P(MessageLoopTest, DelayedTasksRunByDueTimeThenPostingOrder) {
   EXPECT_GE(elapsed.InMicroseconds(), 200000);
 }
 
+// now + delay would overflow: the task is due at the end of time, not at
+// once (a wrapped sum would lie in the past).
+TEST_P(MessageLoopTest, DelayTooLargeForTheClockNeverComesDue) {
+  RunLoop run_loop;
+  Watchdog watchdog(&run_loop);
+  loop_.PostDelayedTask(FROM_HERE, Record("forever"), INT64_MAX);
+  loop_.PostDelayedTask(FROM_HERE, Record("almost forever"), INT64_MAX - 1);
+  loop_.PostDelayedTask(FROM_HERE, RecordAndQuit("soon", &run_loop), 50000);
+  run_loop.Run();
+  EXPECT_FALSE(watchdog.fired());
+  EXPECT_EQ((std::vector<std::string>{"soon"}), order_);
+}
+
 TEST_P(MessageLoopTest, TaskPostedInsideTaskRunsOnALaterStep) {
   RunLoop run_loop;
   Watchdog watchdog(&run_loop);

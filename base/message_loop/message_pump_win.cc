@@ -33,7 +33,10 @@ void RecordMessageLoopProblem(MessageLoopProblem problem) {
 
 }  // namespace
 
-MessagePumpForUI::MessagePumpForUI() {
+MessagePumpForUI::MessagePumpForUI()
+    : MessagePumpForUI(&::MsgWaitForMultipleObjectsEx) {}
+
+MessagePumpForUI::MessagePumpForUI(WaitFunction wait) : wait_(wait) {
   class_name_ = WindowClassNameFor(this);
   // The class belongs to the module holding this code (the program, or a DLL
   // it might one day live in), not to whoever started the process.
@@ -182,9 +185,21 @@ void MessagePumpForUI::DoRunLoop() {
 
 void MessagePumpForUI::WaitForWork() {
   const int delay = GetCurrentDelay();
-  const DWORD result = ::MsgWaitForMultipleObjectsEx(
-      0, nullptr, delay < 0 ? INFINITE : static_cast<DWORD>(delay),
-      QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  const DWORD result =
+      wait_(0, nullptr, delay < 0 ? INFINITE : static_cast<DWORD>(delay),
+            QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  if (result == WAIT_FAILED) {
+    // A failing wait returns at once; going round again would spin the
+    // thread. Say so once, then sleep instead of waiting, no longer than the
+    // next delayed task allows.
+    if (!wait_failure_logged_) {
+      PLOG(ERROR) << "MsgWaitForMultipleObjectsEx failed";
+      wait_failure_logged_ = true;
+    }
+    ::Sleep(delay < 0 ? kWaitFailedBackOffMs
+                      : std::min(static_cast<DWORD>(delay), kWaitFailedBackOffMs));
+    return;
+  }
   if (result != WAIT_OBJECT_0)
     return;
   // Mouse input that PeekMessageW cannot find belongs to another thread's

@@ -47,7 +47,17 @@ class MessagePumpForUI : public MessagePump {
   // SetTimer is never asked for less.
   static constexpr int kMinTimerDelayMs = 10;
 
+  // The system wait the pump sleeps in (MsgWaitForMultipleObjectsEx's
+  // signature); tests pass their own.
+  using WaitFunction = DWORD(WINAPI*)(DWORD count, const HANDLE* handles,
+                                      DWORD milliseconds, DWORD wake_mask,
+                                      DWORD flags);
+  // After a failed wait the pump sleeps at most this long before it looks
+  // for work again, so a wait that keeps failing cannot spin the thread.
+  static constexpr DWORD kWaitFailedBackOffMs = 100;
+
   MessagePumpForUI();
+  explicit MessagePumpForUI(WaitFunction wait);
   ~MessagePumpForUI() override;
 
   // MessagePump:
@@ -107,6 +117,9 @@ class MessagePumpForUI : public MessagePump {
   RunState* state_ = nullptr;
 
   std::vector<Observer*> observers_;
+
+  const WaitFunction wait_;
+  bool wait_failure_logged_ = false;
 };
 
 }  // namespace base

@@ -170,6 +170,43 @@ TEST(MessagePumpForUITest, WindowClassNameCarriesThePumpAddress) {
   EXPECT_NE(nullptr, second.message_hwnd());
 }
 
+std::atomic<int> g_failed_waits{0};
+
+DWORD WINAPI FailingWait(DWORD, const HANDLE*, DWORD, DWORD, DWORD) {
+  ++g_failed_waits;
+  ::SetLastError(ERROR_INVALID_HANDLE);
+  return WAIT_FAILED;
+}
+
+// Idle for a while, then ends the run.
+class QuitAfterDelegate : public CountingDelegate {
+ public:
+  QuitAfterDelegate(MessagePumpForUI* pump, DWORD run_ms)
+      : pump_(pump), end_(::GetTickCount() + run_ms) {}
+  bool DoIdleWork() override {
+    if (static_cast<LONG>(::GetTickCount() - end_) >= 0)
+      pump_->Quit();
+    return false;
+  }
+
+ private:
+  MessagePumpForUI* const pump_;
+  const DWORD end_;
+};
+
+// A wait that keeps failing makes the pump sleep between its rounds, not
+// go round again at once.
+TEST(MessagePumpForUITest, FailingWaitBacksOffInsteadOfSpinning) {
+  g_failed_waits = 0;
+  MessagePumpForUI pump(&FailingWait);
+  QuitAfterDelegate delegate(&pump, 500);
+  pump.Run(&delegate);
+  EXPECT_GE(g_failed_waits, 1);
+  // 500 ms of back-off rounds are about five; a spinning pump makes
+  // thousands. The bound is loose on purpose.
+  EXPECT_LT(g_failed_waits, 60);
+}
+
 TEST(MessagePumpForUITest, BurstOfScheduleWorkQueuesOneWakeUp) {
   MessagePumpForUI pump;
   std::vector<std::thread> workers;

@@ -1,5 +1,6 @@
 #include "base/at_exit.h"
 
+#include <memory>
 #include <string>
 
 #include "gtest/gtest.h"
@@ -69,8 +70,23 @@ TEST_F(AtExitTest, CallbackMayRegisterAnother) {
   EXPECT_EQ("first registered-late last ", order_);
 }
 
+// Managers that end out of order: each runs its own callbacks, and the
+// chain stays intact for the one still alive.
+TEST_F(AtExitTest, DestroyingAShadowedManagerRunsOnlyItsOwnCallbacks) {
+  auto older = std::make_unique<AtExitManager>();
+  EXPECT_TRUE(AtExitManager::RegisterCallback(&Append, const_cast<char*>("older ")));
+  auto newer = std::make_unique<AtExitManager>();
+  EXPECT_TRUE(AtExitManager::RegisterCallback(&Append, const_cast<char*>("newer ")));
+  older.reset();
+  EXPECT_EQ("older ", order_);
+  EXPECT_TRUE(AtExitManager::RegisterCallback(&Append, const_cast<char*>("again ")));
+  newer.reset();
+  EXPECT_EQ("older again newer ", order_);
+  EXPECT_FALSE(AtExitManager::RegisterCallback(&Append, const_cast<char*>("dropped")));
+}
+
 TEST_F(AtExitTest, RegistrationWithoutManagerIsDropped) {
-  AtExitManager::RegisterCallback(&Append, const_cast<char*>("dropped"));
+  EXPECT_FALSE(AtExitManager::RegisterCallback(&Append, const_cast<char*>("dropped")));
   AtExitManager::ProcessCallbacksNow();
   { AtExitManager manager; }
   EXPECT_EQ("", order_);

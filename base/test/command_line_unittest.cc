@@ -181,6 +181,28 @@ TEST(CommandLineTest, AppendArgumentsCopiesSwitchesAndArguments) {
   EXPECT_EQ(L"net_installer.exe", with_program.GetProgram());
 }
 
+// Switch names travel as one byte per unit: units up to U+00FF (Latin-1)
+// must come back unchanged in the rebuilt text and in a child's parse.
+TEST(CommandLineTest, NonAsciiSwitchNamesAndValuesSurviveARebuild) {
+  CommandLine own(FilePath(L"net_installer.exe"));
+  own.ParseFromString(
+      L"net_installer.exe --Caf\u00E9=1 /\u00FCber=\u65E5\u672C "
+      L"-na\u00EFve=\u00E9t\u00E9 \u00FFend");
+  EXPECT_EQ(L"1", own.GetSwitchValueNative("caf\xE9"));
+  CommandLine child(FilePath(L"installer.exe"));
+  child.AppendArguments(own, false);
+  const std::wstring rebuilt = child.GetCommandLineString();
+  EXPECT_EQ(L"installer.exe --caf\u00E9=1 /\u00FCber=\u65E5\u672C "
+            L"-na\u00EFve=\u00E9t\u00E9 \u00FFend",
+            rebuilt);
+  CommandLine parsed(FilePath(L""));
+  parsed.ParseFromString(rebuilt);
+  EXPECT_EQ(L"1", parsed.GetSwitchValueNative("caf\xE9"));
+  EXPECT_EQ(L"\u65E5\u672C", parsed.GetSwitchValueNative("\xFC" "ber"));
+  EXPECT_EQ(L"\u00E9t\u00E9", parsed.GetSwitchValueNative("na\xEF" "ve"));
+  EXPECT_EQ(std::vector<std::wstring>{L"\u00FFend"}, parsed.GetArgs());
+}
+
 TEST(CommandLineTest, ProgramIsTrimmedAndQuotedWhenItHasABlank) {
   CommandLine command_line(FilePath(L"  C:\\Program Files\\p.exe\t"));
   EXPECT_EQ(L"C:\\Program Files\\p.exe", command_line.GetProgram());

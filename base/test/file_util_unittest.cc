@@ -1,7 +1,10 @@
 #include "base/files/file_util.h"
 
+#include <windows.h>
+
 #include <string>
 
+#include "base/strings/utf_string_conversions.h"
 #include "base/test/temp_dir.h"
 #include "base/time/time.h"
 #include "gtest/gtest.h"
@@ -176,6 +179,86 @@ TEST_F(FileUtilTest, MoveAcrossVolumes) {
   EXPECT_TRUE(source_gone);
   EXPECT_TRUE(file_moved);
   EXPECT_EQ("file contents", file);
+}
+
+bool IsReparsePoint(const FilePath& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.value().c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Under Wine only: the Unix path of |path|, or empty.
+std::string UnixPath(const FilePath& path) {
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"),
+                       "wine_get_unix_file_name")));
+  char* unix_path = to_unix ? to_unix(path.value().c_str()) : nullptr;
+  if (!unix_path)
+    return std::string();
+  std::string result = unix_path;
+  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+// Makes |link| a directory symbolic link to |target|. Wine's
+// CreateSymbolicLinkW reports success without making anything, but Wine
+// shows a Unix symbolic link as a reparse point: there the link is made
+// with the system's ln (Wine runs Unix programs too).
+bool MakeDirectoryLink(const FilePath& link, const FilePath& target) {
+  if (::CreateSymbolicLinkW(link.value().c_str(), target.value().c_str(),
+                            SYMBOLIC_LINK_FLAG_DIRECTORY) &&
+      IsReparsePoint(link)) {
+    return true;
+  }
+  const std::string unix_target = UnixPath(target);
+  const std::string unix_link = UnixPath(link);
+  if (unix_target.empty() || unix_link.empty())
+    return false;
+  std::wstring command = L"/bin/ln -s \"" + UTF8ToUTF16(unix_target) + L"\" \"" +
+                         UTF8ToUTF16(unix_link) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE,
+                        0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  // Wine does not track a Unix child: its handle may be signalled before
+  // ln has run. Look for the link itself, for a bounded time.
+  ::WaitForSingleObject(process.hProcess, 10000);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  for (int i = 0; i < 100 && !IsReparsePoint(link); ++i)
+    ::Sleep(50);
+  return IsReparsePoint(link);
+}
+
+// A link inside a tree that has to be copied across volumes: the copy must
+// not walk into the tree it leads to, or the delete of the source that ends
+// the move would reach that tree too. The move is refused; both trees stay.
+TEST_F(FileUtilTest, MoveAcrossVolumesNeverFollowsALink) {
+  const FilePath other_volume(L"Z:\\dev\\shm\\vulmo_link_" +
+                              std::to_wstring(::GetCurrentProcessId()));
+  if (!CreateDirectory(other_volume))
+    GTEST_SKIP() << "no second file system at Z:\\dev\\shm";
+  MakeTree(Path(L"outside"));
+  ASSERT_TRUE(CreateDirectory(Path(L"tree")));
+  ASSERT_TRUE(WriteTextFile(Path(L"tree\\own.txt"), "own"));
+  if (!MakeDirectoryLink(Path(L"tree\\link"), Path(L"outside"))) {
+    (void)DeleteFile(other_volume, true);
+    GTEST_SKIP() << "cannot make a directory link here";
+  }
+  const FilePath target = other_volume.Append(L"tree");
+  const bool moved = Move(Path(L"tree"), target);
+  const bool followed = PathExists(target.Append(L"link\\a.txt"));
+  (void)DeleteFile(other_volume, true);
+  EXPECT_FALSE(moved);
+  EXPECT_FALSE(followed);
+  EXPECT_EQ("alpha", ReadTextFile(Path(L"outside\\a.txt")));
+  EXPECT_EQ("beta", ReadTextFile(Path(L"outside\\sub\\b.txt")));
+  EXPECT_EQ("own", ReadTextFile(Path(L"tree\\own.txt")));
+  EXPECT_TRUE(IsReparsePoint(Path(L"tree\\link")));
 }
 
 TEST_F(FileUtilTest, CopyFileOverwritesAndClearsReadOnly) {

@@ -87,5 +87,19 @@ TEST(LazyInstanceTest, ConcurrentFirstUseCreatesOneObject) {
   EXPECT_EQ(2, g_destroyed);
 }
 
+LazyInstance<SlowObject> g_unowned_object;
+
+void GetAfterExit() {
+  { AtExitManager exit_manager; g_unowned_object.Get(); }
+  g_unowned_object.Get();
+}
+
+// After the manager has run nothing could destroy a new object: the get ends
+// the process instead of leaking it quietly.
+TEST(LazyInstanceDeathTest, GetAfterExitEndsTheProcess) {
+  EXPECT_EXIT(GetAfterExit(), ::testing::ExitedWithCode(1),
+              "LazyInstance used with no AtExitManager to destroy it");
+}
+
 }  // namespace
 }  // namespace base

@@ -1,8 +1,9 @@
 // Initialises the command line and logging the way the installer's entry
 // point does, logging into the file named by its first argument, then logs
 // one line at INFO, verbose level 1 and verbose level 2. With the switch
-// "fatal" or "check" it then ends itself through LOG(FATAL) or a failed
-// CHECK, and exits with 0 only if that did not end the process.
+// "fatal", "check" or "post-null" it then ends itself through LOG(FATAL), a
+// failed CHECK or the post of an empty closure, and exits with 0 only if
+// that did not end the process.
 #include <windows.h>
 
 #include <string>
@@ -11,6 +12,7 @@
 #include "base/at_exit.h"
 #include "base/command_line.h"
 #include "base/logging.h"
+#include "base/message_loop/message_loop.h"
 
 namespace {
 
@@ -50,5 +52,10 @@ int main() {
     LOG(FATAL) << "fatal line";
   if (command_line.HasSwitch("check"))
     CHECK(args.size() > 5);
+  if (command_line.HasSwitch("post-null")) {
+    base::MessageLoop loop;
+    const base::RepeatingClosure unset;
+    loop.PostTask(FROM_HERE, unset);
+  }
   return 0;
 }

@@ -239,6 +239,8 @@ TEST(VerboseSwitchTest, SwitchesSelectVerboseLevels) {
       {L"--v=1", true, false},
       {L"--V=2", true, true},
       {L"--v=x", false, false},
+      {L"--v=-4", false, false},  // Refused: INFO stays on.
+      {L"--v=2x", false, false},
       {L"--vmodule=log_child=2", true, true},
       {L"--vmodule=log_chi?d=1", true, false},
       {L"--vmodule=other=2", false, false},
@@ -270,10 +272,18 @@ TEST(VerboseSwitchTest, SwitchesSelectVerboseLevels) {
 TEST(FatalTest, FatalMessageAndFailedCheckEndTheProcessWithCode1) {
   const struct {
     const wchar_t* switch_name;
+    const char* fatal_prefix;
     const char* expected_line;
   } kCases[] = {
-      {L"--fatal", "] fatal line\n"},
-      {L"--check", "] Check failed: args.size() > 5. \n"},
+      {L"--fatal", ":FATAL:log_child.cc(", "] fatal line\n"},
+      {L"--check", ":FATAL:log_child.cc(", "] Check failed: args.size() > 5. \n"},
+      // A negative "v" is refused: it cannot lift the minimum severity
+      // above FATAL.
+      {L"--fatal --v=-4", ":FATAL:log_child.cc(", "] fatal line\n"},
+      {L"--check --v=-4", ":FATAL:log_child.cc(", "] Check failed: args.size() > 5. \n"},
+      // An empty closure is refused where it is posted, naming the poster.
+      {L"--post-null", ":FATAL:incoming_task_queue.cc(",
+       "] Check failed: task. Null task posted from main ("},
   };
   base::TempDir temp_dir;
   ASSERT_FALSE(temp_dir.path().empty());
@@ -283,7 +293,7 @@ TEST(FatalTest, FatalMessageAndFailedCheckEndTheProcessWithCode1) {
     SCOPED_TRACE(test.switch_name);
     EXPECT_EQ(1, RunLogChild(log_path, test.switch_name));
     const std::string log = base::ReadTextFile(log_path);
-    const size_t fatal = log.find(":FATAL:log_child.cc(");
+    const size_t fatal = log.find(test.fatal_prefix);
     ASSERT_NE(std::string::npos, fatal) << log;
     EXPECT_NE(std::string::npos, log.find(test.expected_line, fatal)) << log;
     // The process ended at once: no at-exit work ran.

@@ -1014,6 +1014,39 @@ def scenario_table():
                 "The user resumed the installation"],
         checks=[check_exchange(4), check_ui_output(2, DOWNLOAD_FAILED)]))
 
+    # A close request that reaches the program while it shows the error box,
+    # or while it runs silently: the run still ends, with no new box.
+    add(Scenario(
+        name="close_request_while_error_box_open",
+        summary="WM_CLOSE to the progress dialog while the error box is open changes "
+                "nothing: the error box stays, closing it ends the run with exit 1",
+        script=lambda c: routes({"status": 500}),
+        ui=[("text", ERROR_TITLE, BOX_LABEL), ("close_disabled", PROGRESS_TITLE, PROGRESS_BAR),
+            ("log", "Attempt to close our dialog"), ("text", ERROR_TITLE, BOX_LABEL),
+            ("close", ERROR_TITLE, BOX_SECOND)],
+        exit_code=1,
+        log=START_LOG + ["Used up our retries", "Displaying custom message box",
+                         "Attempt to close our dialog", "Destroying custom message box",
+                         "Closing"],
+        counts={"Displaying custom message box": 1},
+        absent=["Running the Vulmo Installer", "User aborted the installation",
+                "The user resumed the installation"],
+        checks=[check_ui_output(3, "Failed to download Vulmo.")]))
+
+    add(Scenario(
+        name="silent_close_request_aborts",
+        summary="--silent: WM_CLOSE to the hidden progress dialog while the package "
+                "downloads aborts at once, without a box, exit 1",
+        args=["--silent"],
+        script=slow,
+        ui=[("log", "Preparing to fetch the installer"), ("close", PROGRESS_TITLE, PROGRESS_BAR)],
+        exit_code=1,
+        timeout=30,
+        log=START_LOG + ["Attempt to close our dialog", "User aborted the installation",
+                         "Closing"],
+        absent=["Displaying custom message box", "Running the Vulmo Installer",
+                "Stripping SFX header from package"]))
+
     add(Scenario(
         name="installer_missing_in_package",
         summary="a package without installer.exe: the launch fails, exit 1, no retry and "

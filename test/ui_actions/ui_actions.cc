@@ -14,10 +14,14 @@
 //   ui_actions.exe hold  <file> <seconds>
 //       creates the file (and its folder) and keeps it open without any
 //       sharing for that long, so that nobody can open, replace or delete it
+//   ui_actions.exe close_disabled <title> <control_id> [timeout_s]
+//                                  posts WM_CLOSE even while a box disables it
 //
 // The dialog is the enabled top-level window of class "#32770" with the
 // window text <title> that has a control <control_id>: the progress dialog
 // (controls 1000, 1001) and a message box (1002-1004) may share a title.
+// Only close_disabled also takes a disabled one, as another program (or the
+// end of the session) would reach it.
 // Exit codes: 0 done, 2 usage, 3 window or control not found in time,
 // 4 the key could not be typed.
 #include <windows.h>
@@ -31,6 +35,7 @@ namespace {
 struct Search {
   const wchar_t* title;
   int control_id;
+  bool take_disabled;
   HWND found;
 };
 
@@ -41,7 +46,8 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM parameter) {
   ::GetClassNameW(window, class_name, 16);
   ::GetWindowTextW(window, text, 512);
   if (std::wcscmp(class_name, L"#32770") == 0 &&
-      std::wcscmp(text, search->title) == 0 && ::IsWindowEnabled(window) &&
+      std::wcscmp(text, search->title) == 0 &&
+      (search->take_disabled || ::IsWindowEnabled(window)) &&
       ::GetDlgItem(window, search->control_id)) {
     search->found = window;
     return FALSE;
@@ -49,10 +55,11 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM parameter) {
   return TRUE;
 }
 
-HWND WaitForDialog(const wchar_t* title, int control_id, int timeout_s) {
+HWND WaitForDialog(const wchar_t* title, int control_id, bool take_disabled,
+                  int timeout_s) {
   const ULONGLONG deadline = ::GetTickCount64() + timeout_s * 1000ull;
   do {
-    Search search = {title, control_id, nullptr};
+    Search search = {title, control_id, take_disabled, nullptr};
     ::EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
     if (search.found)
       return search.found;
@@ -121,8 +128,8 @@ int HoldFile(const wchar_t* path, int seconds) {
 
 int Usage() {
   std::fwprintf(stderr,
-                L"usage: ui_actions wait|close|click|text|shown <title> <control> "
-                L"[timeout]\n       ui_actions key <title> <control> <timeout> <key>\n"
+                L"usage: ui_actions wait|close|click|text|shown|close_disabled <title> "
+                L"<control> [timeout]\n       ui_actions key <title> <control> <timeout> <key>\n"
                 L"       ui_actions hold <file> <seconds>\n");
   return 2;
 }
@@ -139,14 +146,15 @@ int wmain(int argc, wchar_t** argv) {
   const int control_id = _wtoi(argv[3]);
   const int timeout_s = argc > 4 ? _wtoi(argv[4]) : 30;
 
-  HWND dialog = WaitForDialog(title, control_id, timeout_s);
+  const bool take_disabled = action == L"close_disabled";
+  HWND dialog = WaitForDialog(title, control_id, take_disabled, timeout_s);
   if (!dialog) {
     std::fwprintf(stderr, L"no dialog titled \"%ls\"\n", title);
     return 3;
   }
   if (action == L"wait")
     return 0;
-  if (action == L"close") {
+  if (action == L"close" || take_disabled) {
     ::PostMessageW(dialog, WM_CLOSE, 0, 0);
     return 0;
   }

@@ -20,6 +20,9 @@ bool CustomMessageBox::Show(HWND parent, int title_id, int text_id,
                             int first_button_id, int second_button_id,
                             base::RepeatingCallback<void(int)> result_callback) {
   LOG(INFO) << "Displaying custom message box";
+  // A window of an earlier Show stays, but no longer reaches this object.
+  if (hwnd_)
+    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
   hwnd_ = CreateDialogInProcessLayout(IDD_MESSAGE_BOX, parent,
                                       &CustomMessageBox::DialogProc,
                                       reinterpret_cast<LPARAM>(this));
@@ -59,6 +62,8 @@ void CustomMessageBox::Destroy() {
     ::EnableWindow(parent_, TRUE);
   HWND window = hwnd_;
   hwnd_ = nullptr;
+  // Messages sent while the window goes must not reach this object.
+  ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
   ::DestroyWindow(window);
 }
 
@@ -82,6 +87,15 @@ INT_PTR CALLBACK CustomMessageBox::DialogProc(HWND hwnd, UINT message,
     case WM_CLOSE:
       if (self)
         self->OnResult(kClosed);
+      break;
+    case WM_NCDESTROY:
+      // Destroyed from outside (its owner went first): forget the window,
+      // so that Destroy touches neither it nor the owner.
+      if (self && self->hwnd_ == hwnd) {
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+        self->parent_ = nullptr;
+      }
       break;
     case WM_COMMAND:
       // Escape arrives as IDCANCEL and is ignored: only a button answers.

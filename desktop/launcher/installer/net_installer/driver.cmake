@@ -28,16 +28,29 @@ add_custom_command(TARGET net_installer POST_BUILD
 if(CMAKE_CROSSCOMPILING)
   # The worker test unpacks archives made by the verification fixtures.
   set(DRIVER_TESTS_DIR ${CMAKE_CURRENT_SOURCE_DIR}/driver_unittests)
+  add_library(driver_test_support STATIC
+    ${DRIVER_TESTS_DIR}/driver_test_support.cc
+    ${DRIVER_TESTS_DIR}/driver_test_support.h)
+  target_link_libraries(driver_test_support PUBLIC
+    net_installer_driver vulmo_test_options gtest)
   add_executable(driver_unittests
     ${DRIVER_TESTS_DIR}/language_switch_unittest.cc
     ${DRIVER_TESTS_DIR}/net_installer_start_unittest.cc
+    ${DRIVER_TESTS_DIR}/net_installer_steps_unittest.cc
     ${DRIVER_TESTS_DIR}/sfx_stripper_unittest.cc
     ${DRIVER_TESTS_DIR}/unpack_thread_unittest.cc
     ${DRIVER_TESTS_DIR}/work_area_unittest.cc)
   target_link_libraries(driver_unittests PRIVATE
-    net_installer_driver vulmo_test_options gtest gtest_main)
+    driver_test_support gtest_main)
   target_link_options(driver_unittests PRIVATE ${VULMO_STATIC_LINK})
   target_compile_definitions(driver_unittests PRIVATE
     VULMO_TEST_VERSION="${VULMO_VERSION}")
   vulmo_discover_fixture_tests(driver_unittests)
+
+  # The close and box paths with the real dialogs: this program carries the
+  # templates and strings that driver_unittests leaves out.
+  vulmo_add_test(driver_dialog_unittests
+    SOURCES ${DRIVER_TESTS_DIR}/net_installer_close_unittest.cc
+    LIBS driver_test_support net_installer_resources
+    TIMEOUT 60)
 endif()

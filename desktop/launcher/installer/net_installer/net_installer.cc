@@ -249,7 +249,6 @@ void NetInstaller::OnPackageDownloaded(const std::string& expected_checksum) {
 
   SetLabel(IDS_EXTRACTING);
   LOG(INFO) << "Extracting files from archive";
-  unpack_thread_.reset();  // Joins the previous attempt's worker.
   unpack_thread_ = std::make_unique<UnpackThread>(
       archive_path, ExtractionDirectory(), [this] { OnUnpackDone(); },
       progress_dialog_.get());
@@ -260,6 +259,10 @@ void NetInstaller::OnPackageDownloaded(const std::string& expected_checksum) {
 }
 
 bool NetInstaller::StripPackage(const base::FilePath& archive_path) {
+  // The previous attempt's worker deletes the archive file after posting its
+  // result, and may not have got there yet: join it before a new archive is
+  // written at the same path.
+  unpack_thread_.reset();
   // Open-always: a missing package is created empty and so ends in "no
   // signature" rather than in the open failure.
   base::win::ScopedFileHandle package(::CreateFileW(
@@ -392,13 +395,12 @@ void NetInstaller::WritePartnerFilesList() {
 
 void NetInstaller::RunInstaller() {
   if (close_pending_) {
-    close_pending_ = false;
+    launch_deferred_ = true;
     VLOG(1) << "Installer ready to run, "
             << "but we are waiting for user interaction";
     return;
   }
-  if (progress_dialog_)
-    progress_dialog_->Destroy();
+  DestroyDialogs();
   LOG(INFO) << "Running the Vulmo Installer";
 
   const base::FilePath extraction_directory = ExtractionDirectory();
@@ -452,56 +454,90 @@ void NetInstaller::HandleError(int string_id) {
     return;
   }
   const HWND parent = progress_dialog_ ? progress_dialog_->hwnd() : nullptr;
+  // The error box replaces an open cancel confirmation, and ends the run.
   message_box_.reset();
+  close_pending_ = false;
+  launch_deferred_ = false;
   message_box_ = std::make_unique<CustomMessageBox>();
-  if (!message_box_->Show(parent, IDS_INSTALLER_TITLE, string_id, 0, IDS_OK,
-                          [this](int result) {
-                            OnMessageBoxClosed(kErrorBox, result);
-                          })) {
+  error_box_open_ = message_box_->Show(
+      parent, IDS_INSTALLER_TITLE, string_id, 0, IDS_OK,
+      [this](int result) { OnMessageBoxClosed(kErrorBox, result); });
+  if (!error_box_open_)
     Close();
-  }
 }
 
 void NetInstaller::RequestClose() {
   VLOG(1) << "Attempt to close our dialog";
+  // The error box ends the run however it is closed: nothing to ask.
+  if (error_box_open_)
+    return;
+  // Silent runs never show a box: a close request (another program, the end
+  // of the session) aborts at once.
+  if (silent_) {
+    LOG(INFO) << "User aborted the installation";
+    Close();
+    return;
+  }
   const HWND parent = progress_dialog_ ? progress_dialog_->hwnd() : nullptr;
   // The box disables its parent while it is open, so the progress dialog
   // cannot ask again meanwhile.
   message_box_.reset();
   message_box_ = std::make_unique<CustomMessageBox>();
-  // Without the box the close request stays pending: the launch waits, as
-  // it would for an answer.
-  (void)message_box_->Show(parent, IDS_CANCEL_TITLE, IDS_CANCEL_QUESTION,
-                           IDS_CONTINUE_INSTALLING, IDS_ABORT_INSTALLATION,
-                           [this](int result) {
-                             OnMessageBoxClosed(kCancelConfirmation, result);
-                           });
-  close_pending_ = true;
+  close_pending_ = message_box_->Show(
+      parent, IDS_CANCEL_TITLE, IDS_CANCEL_QUESTION, IDS_CONTINUE_INSTALLING,
+      IDS_ABORT_INSTALLATION,
+      [this](int result) { OnMessageBoxClosed(kCancelConfirmation, result); });
+  if (close_pending_)
+    return;
+  // No box, nobody to answer (the box has logged why): the request is
+  // dropped and the sequence goes on; the user can ask again. A launch that
+  // an earlier, replaced confirmation held back goes ahead too.
+  message_box_.reset();
+  if (launch_deferred_)
+    PostRunInstaller();
 }
 
 void NetInstaller::OnMessageBoxClosed(int context, int result) {
-  if (context == kCancelConfirmation) {
-    if (result == 2) {
-      LOG(INFO) << "User aborted the installation";
-      Close();
-    } else {
-      VLOG(1) << "The user resumed the installation";
-      // Cleared by RunInstaller when it deferred the launch meanwhile.
-      if (!close_pending_)
-        RunInstaller();
-      close_pending_ = false;
-    }
-  } else if (context == kErrorBox) {
+  const bool resumed = context == kCancelConfirmation &&
+                       result != CustomMessageBox::kSecondButton;
+  if (resumed)
+    VLOG(1) << "The user resumed the installation";
+  else if (context == kCancelConfirmation)
+    LOG(INFO) << "User aborted the installation";
+  // This runs inside the box's window procedure. The box goes first, while
+  // its owner still exists; what follows touches none of its windows.
+  message_box_.reset();
+  close_pending_ = false;
+  error_box_open_ = false;
+  if (resumed) {
+    if (launch_deferred_)
+      PostRunInstaller();
+  } else if (context == kCancelConfirmation || context == kErrorBox) {
     Close();
   }
-  message_box_.reset();
 }
 
 void NetInstaller::Close() {
   LOG(INFO) << "Closing";
+  DestroyDialogs();
+  run_loop_.Quit();
+}
+
+void NetInstaller::DestroyDialogs() {
+  // The box first: it re-enables its owner, which must still exist then.
+  message_box_.reset();
   if (progress_dialog_)
     progress_dialog_->Destroy();
-  run_loop_.Quit();
+}
+
+void NetInstaller::PostRunInstaller() {
+  // Posted, not called: installer.exe runs for minutes, and must not run
+  // inside the window procedure that delivered the answer.
+  launch_deferred_ = false;
+  base::MessageLoop::current()->PostTask(
+      FROM_HERE_WITH_EXPLICIT_FUNCTION(
+          "vulmo::net_installer::NetInstaller::PostRunInstaller"),
+      [this] { RunInstaller(); });
 }
 
 // --- Helpers ----------------------------------------------------------------

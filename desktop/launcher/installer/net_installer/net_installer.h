@@ -46,6 +46,8 @@ class NetInstaller {
   class UnpackThread;
 
  private:
+  friend class NetInstallerTestPeer;
+
   // Contexts of OnMessageBoxClosed.
   enum MessageBoxContext { kCancelConfirmation = 0, kErrorBox = 1 };
 
@@ -68,6 +70,10 @@ class NetInstaller {
   void RequestClose();
   void OnMessageBoxClosed(int context, int result);
   void Close();
+  // Deletes the box, then destroys the progress dialog that owns it.
+  void DestroyDialogs();
+  // Launches from a task of its own, after a deferral.
+  void PostRunInstaller();
 
   void SetLabel(int string_id);
   int DownloaderRetryCount() const;
@@ -79,7 +85,15 @@ class NetInstaller {
   bool succeeded_ = false;
   int32_t retry_count_ = 0;
   base::FilePath package_path_;
+  // The state of the boxes. |close_pending_|: the cancel confirmation is
+  // open, so the launch must wait for its answer. |launch_deferred_|:
+  // RunInstaller found it open and returned, so "Continue installing" has to
+  // launch. |error_box_open_|: the error box is shown; it ends the run
+  // however it is closed, so a close request meanwhile has nothing to ask.
+  // At most one box is open: the first two are false while the error box is.
   bool close_pending_ = false;
+  bool launch_deferred_ = false;
+  bool error_box_open_ = false;
   std::unique_ptr<UnpackThread> unpack_thread_;
   std::unique_ptr<PayloadReader> payload_reader_;
   std::unique_ptr<ProgressDialog> progress_dialog_;

@@ -5,14 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "base/at_exit.h"
-#include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
-#include "base/logging.h"
-#include "base/message_loop/message_loop.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/net_installer/driver_unittests/driver_test_support.h"
 #include "desktop/launcher/installer/net_installer/work_area.h"
 #include "gtest/gtest.h"
 
@@ -22,41 +19,9 @@ namespace {
 
 // The two ways start-up ends before the loop runs. This test program does
 // not carry the dialog templates, so the progress dialog cannot be created.
-class NetInstallerStartTest : public ::testing::Test {
+class NetInstallerStartTest : public DriverTest {
  protected:
-  void SetUp() override {
-    base::CommandLine::Init();
-    ASSERT_TRUE(GetLogFilePath(&log_path_));
-    log_path_ = log_path_.DirName().Append(L"start_unittest.log");
-    logging::LoggingSettings settings;
-    settings.log_file = log_path_.value().c_str();
-    settings.lock_log = logging::DONT_LOCK_LOG_FILE;
-    settings.delete_old = logging::DELETE_OLD_LOG_FILE;
-    ASSERT_TRUE(logging::InitLogging(settings));
-  }
-
-  // The messages of the log, without their prefixes.
-  std::vector<std::string> LogMessages() const {
-    std::string text;
-    EXPECT_TRUE(base::ReadFileToString(log_path_, &text));
-    std::vector<std::string> messages;
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos)
-        end = text.size();
-      const std::string line = text.substr(start, end - start);
-      const size_t prefix_end = line.find("] ");
-      messages.push_back(prefix_end == std::string::npos ? line
-                                                         : line.substr(prefix_end + 2));
-      start = end + 1;
-    }
-    return messages;
-  }
-
-  base::AtExitManager exit_manager_;
-  base::MessageLoop loop_{base::MessageLoop::TYPE_UI};
-  base::FilePath log_path_;
+  NetInstallerStartTest() : DriverTest(L"start_unittest.log") {}
 };
 
 TEST_F(NetInstallerStartTest, WithoutItsDialogStartFailsBeforeTheLoop) {

@@ -211,6 +211,32 @@ TEST_F(CustomMessageBoxTest, AFailedShowKeepsTheParentEnabled) {
   EXPECT_EQ(0, log_.CountLines("Destroying custom message box"));
 }
 
+// A second Show on the same object (the driver never does that) leaves the
+// first window alive; that window's late messages no longer reach the box.
+TEST_F(CustomMessageBoxTest, AReplacedWindowNoLongerReachesTheBox) {
+  ShowBox(true, /*activate=*/false);
+  HWND first = box_->hwnd();
+  ASSERT_TRUE(box_->Show(progress_.hwnd(), IDS_INSTALLER_TITLE, IDS_DOWNLOAD_FAILED,
+                         0, IDS_OK, Recorder()));
+  ASSERT_NE(first, box_->hwnd());
+  ::SendMessageW(first, WM_CLOSE, 0, 0);
+  ::SendMessageW(::GetDlgItem(first, IDC_BUTTON1), BM_CLICK, 0, 0);
+  EXPECT_TRUE(results_.empty());
+  ::DestroyWindow(first);
+}
+
+// An owner destroyed first takes the box's window with it: the box forgets
+// the window, so that its Destroy touches neither that nor the owner.
+TEST_F(CustomMessageBoxTest, AWindowDestroyedWithItsOwnerIsForgotten) {
+  ShowBox(false, /*activate=*/false);
+  HWND window = box_->hwnd();
+  progress_.Destroy();
+  EXPECT_FALSE(::IsWindow(window));
+  EXPECT_EQ(nullptr, box_->hwnd());
+  box_.reset();
+  EXPECT_EQ(0, log_.CountLines("Destroying custom message box"));
+}
+
 TEST_F(CustomMessageBoxTest, DispatcherSelectionFollowsActivation) {
   Win32DialogDispatcher* dispatcher = Win32DialogDispatcher::GetInstance();
   ::SetForegroundWindow(progress_.hwnd());
