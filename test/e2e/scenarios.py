@@ -1021,6 +1021,7 @@ def scenario_table():
         summary="WM_CLOSE to the progress dialog while the error box is open changes "
                 "nothing: the error box stays, closing it ends the run with exit 1",
         script=lambda c: routes({"status": 500}),
+        verbose=True,  # the close request's own log line is the step's cue
         ui=[("text", ERROR_TITLE, BOX_LABEL), ("close_disabled", PROGRESS_TITLE, PROGRESS_BAR),
             ("log", "Attempt to close our dialog"), ("text", ERROR_TITLE, BOX_LABEL),
             ("close", ERROR_TITLE, BOX_SECOND)],
