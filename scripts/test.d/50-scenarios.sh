@@ -13,63 +13,16 @@
 # 77 when no network namespace can be created (the suite is skipped).
 set -uo pipefail
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-repo=$(cd "$here/../.." && pwd)
-hosts="autoupdate.vulmo.com autoupdate.vulmo.io downloads.vulmo.com cdn.example other.example"
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=../lib/wine_netns_suite.sh
+. "$repo/scripts/lib/wine_netns_suite.sh"
 
-build_dir=${VULMO_BUILD_DIR:-$repo/build/cross}
-if [[ $# -gt 0 && $1 != "--" ]]; then
-  build_dir=$1
-  shift
-fi
-if [[ $# -gt 0 && $1 == "--" ]]; then
-  shift
-fi
-mkdir -p "$build_dir" 2>/dev/null
-build_dir=$(cd "$build_dir" 2>/dev/null && pwd) || {
-  echo "50-scenarios.sh: no build directory '$build_dir'" >&2
-  exit 1
-}
-
-if [[ -z ${VULMO_NETNS:-} ]]; then
-  # Outside the namespace: bring the programs up to date first (cheap when
-  # they are), then enter it.
-  if [[ ! -f $build_dir/build.ninja ]]; then
-    cmake -S "$repo" -B "$build_dir" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" >/dev/null || exit 1
-  fi
-  targets=(net_installer installer_standin ui_actions trust_root sfx_stub)
-  if ! ninja -C "$build_dir" -j2 "${targets[@]}" >"$build_dir/e2e-build.log" 2>&1; then
-    tail -n 40 "$build_dir/e2e-build.log" >&2
-    echo "50-scenarios.sh: building ${targets[*]} failed" >&2
-    exit 1
-  fi
-  exec "$repo/scripts/netns-run.sh" --hosts "$hosts" -- bash "$0" "$build_dir" -- "$@"
-fi
+wine_netns_suite_enter 50-scenarios.sh \
+  "autoupdate.vulmo.com autoupdate.vulmo.io downloads.vulmo.com cdn.example other.example" \
+  net_installer installer_standin ui_actions trust_root sfx_stub -- "$@"
 
 # --- Inside the namespace from here on. ---
+wine_netns_suite_prefix "$build_dir/wineprefix-e2e"
 
-prefix=$build_dir/wineprefix-e2e
-# One run per prefix at a time: each run owns the prefix's wineserver.
-exec 9>"$prefix.lock"
-if ! flock -w 900 9; then
-  echo "50-scenarios.sh: $prefix is busy" >&2
-  exit 1
-fi
-export WINEPREFIX=$prefix WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-"$repo/scripts/make-wineprefix.sh" "$prefix" || exit 1
-
-cleanup() {
-  timeout 30 wineserver -k >/dev/null 2>&1
-  timeout 30 wineserver -w >/dev/null 2>&1
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-
-# Wine's sockets belong to the wineserver, so it must run in this namespace:
-# end one that an earlier run (in another namespace) may have left.
-timeout 30 wineserver -k >/dev/null 2>&1
-timeout 30 wineserver -w >/dev/null 2>&1
-
-python3 "$repo/test/e2e/run_scenarios.py" --build-dir "$build_dir" --prefix "$prefix" "$@"
+python3 "$repo/test/e2e/run_scenarios.py" --build-dir "$build_dir" --prefix "$WINEPREFIX" \
+  "${suite_args[@]}"

@@ -19,7 +19,6 @@ import getpass
 import json
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import time
@@ -28,7 +27,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "server"))
 
-from e2e_env import REPO, Artifacts, Wine, log, windows_path  # noqa: E402
+from e2e_env import REPO, Artifacts, Wine, in_private_namespace, log, windows_path  # noqa: E402
 from harness import TestServer  # noqa: E402
 from run_scenarios import trust_ca  # noqa: E402
 
@@ -59,8 +58,7 @@ def main():
     args, args.args = parser.parse_known_args()
     args.args = [a for a in args.args if a != "--"]
 
-    if not os.environ.get("VULMO_NETNS") or \
-            socket.gethostbyname("autoupdate.vulmo.com") != "127.0.0.1":
+    if not in_private_namespace(["autoupdate.vulmo.com"]):
         print("demo.py: run me through scripts/run.sh (private network namespace)",
               file=sys.stderr)
         return 2

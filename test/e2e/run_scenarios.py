@@ -18,7 +18,6 @@ import json
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -436,15 +435,6 @@ def check_leftovers(scenario, result):
 
 # --- Main -----------------------------------------------------------------------
 
-def in_private_namespace():
-    if not os.environ.get("VULMO_NETNS"):
-        return False
-    try:
-        return all(socket.gethostbyname(host) == "127.0.0.1" for host in HOSTS)
-    except OSError:
-        return False
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -468,7 +458,7 @@ def main():
     if not table:
         print("no scenario matches %r" % args.only)
         return 2
-    if not in_private_namespace():
+    if not e2e_env.in_private_namespace(HOSTS):
         print("run_scenarios.py: not inside a private network namespace with the test "
               "hosts mapped to 127.0.0.1; use scripts/test.d/50-scenarios.sh", file=sys.stderr)
         return 2

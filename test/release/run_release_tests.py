@@ -39,7 +39,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
 
-from e2e_env import REPO, Wine, run, run_to_end, sha256_file, windows_path  # noqa: E402
+from e2e_env import REPO, Wine, in_private_namespace, run, run_to_end, sha256_file, windows_path  # noqa: E402
 
 HOST = "autoupdate.vulmo.com"
 PACKAGES_URL = "https://%s/packages/" % HOST
@@ -641,14 +641,6 @@ class Release:
         self.checks.expect(not leftovers, "publish leaves no temporary files", repr(leftovers))
 
 
-def in_private_namespace():
-    """Inside netns-run.sh's namespace, with HOST mapped to loopback."""
-    try:
-        return bool(os.environ.get("VULMO_NETNS")) and socket.gethostbyname(HOST) == "127.0.0.1"
-    except OSError:
-        return False
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -656,7 +648,7 @@ def main():
     parser.add_argument("--prefix", help="Wine prefix (default BUILD/wineprefix-e2e)")
     parser.add_argument("--only", help="run only the signature forms whose name matches")
     args = parser.parse_args()
-    if not in_private_namespace():
+    if not in_private_namespace([HOST]):
         log("refusing to run outside a private network namespace whose hosts file maps %s "
             "to 127.0.0.1: use scripts/test.d/60-release.sh" % HOST)
         return 2
