@@ -162,6 +162,49 @@ TEST_F(LzmaUtilTest, ArchiveLevelFailuresReturnSixAndLogTheDecoderCode) {
   EXPECT_NE(std::string::npos, LogText().find(":ERROR:lzma_util.cc("));
 }
 
+// Every method and filter the decoder is built with, each archive made by
+// 7zz from the same tree (a program, a text file, random bytes).
+TEST_F(LzmaUtilTest, ExtractsEveryDecodableMethodByteForByte) {
+  const wchar_t* const kArchives[] = {
+      L"method_lzma.7z", L"method_lzma2.7z", L"method_ppmd.7z",
+      L"method_bcj.7z",  L"method_bcj2.7z",  L"method_arm64.7z",
+      L"method_delta.7z",
+  };
+  const wchar_t* const kFiles[] = {L"bin\\program.exe", L"numbers.txt",
+                                   L"random.bin"};
+  for (const wchar_t* archive : kArchives) {
+    SCOPED_TRACE(base::UTF16ToUTF8(archive));
+    const std::wstring out = Scratch(archive);
+    ASSERT_EQ(0u, Extract(archive, out)) << LogText();
+    for (const wchar_t* file : kFiles) {
+      const std::string expected =
+          ReadFileBytes(FixturePath(std::wstring(L"trees/methods/") + file));
+      ASSERT_FALSE(expected.empty());
+      EXPECT_TRUE(expected == ReadFileBytes(out + L"\\" + file))
+          << base::UTF16ToUTF8(file);
+    }
+  }
+  EXPECT_EQ(std::string::npos, LogText().find(":ERROR:")) << LogText();
+}
+
+// Methods the SDK's 7z decoder does not have stop at the first file with the
+// decoder's "unsupported" code, before anything of it is written.
+TEST_F(LzmaUtilTest, UndecodableMethodsFailBeforeWritingAFile) {
+  const wchar_t* const kArchives[] = {L"method_deflate.7z", L"method_bzip2.7z",
+                                      L"method_aes.7z"};
+  for (const wchar_t* archive : kArchives) {
+    SCOPED_TRACE(base::UTF16ToUTF8(archive));
+    const std::wstring out = Scratch(archive);
+    EXPECT_EQ(LzmaUtil::kArchiveError, Extract(archive, out));
+    EXPECT_NE(std::string::npos,
+              LogText().find("Error returned by SzExtract: 4\n"))
+        << LogText();
+    EXPECT_FALSE(FileExists(out + L"\\bin\\program.exe"));
+    EXPECT_FALSE(FileExists(out + L"\\numbers.txt"));
+    EXPECT_FALSE(FileExists(out + L"\\random.bin"));
+  }
+}
+
 TEST_F(LzmaUtilTest, CrcMismatchStopsAtTheDamagedItemAndKeepsEarlierOnes) {
   const std::wstring out = Scratch(L"out");
   EXPECT_EQ(LzmaUtil::kArchiveError, Extract(L"crc_error.7z", out));
