@@ -145,6 +145,13 @@ unsafe drive_relative 'C:escape_drive_relative.txt'
 unsafe drive_absolute 'C:\escape_drive_absolute.txt'
 unsafe unc '\\localhost\c$\escape_unc.txt'
 unsafe dots_only 'a/.../escape_dots_only.txt'
+# Devices in place of files, and characters file names cannot hold.
+unsafe device_nul 'nul.txt'
+unsafe device_com 'a/COM1'
+unsafe device_con 'con .log'
+unsafe reserved_question 'a?b.txt'
+unsafe reserved_pipe 'x/a|b.txt'
+unsafe reserved_control "$(printf 'tab\tname.txt')"
 
 # Unusual names that stay inside the output directory.
 safe=$trees/safe
