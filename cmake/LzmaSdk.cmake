@@ -32,5 +32,11 @@ target_compile_definitions(lzma_sdk PRIVATE _7ZIP_ST Z7_ST Z7_PPMD_SUPPORT)
 if(MSVC)
   target_compile_options(lzma_sdk PRIVATE $<$<CONFIG:MinSizeRel>:/O2>)
 else()
+  # Third-party code, compiled as it is shipped: its warnings are not ours
+  # to fix.
   target_compile_options(lzma_sdk PRIVATE -w $<$<CONFIG:MinSizeRel>:-O2>)
 endif()
+
+# The SDK's file streams, for tools that read archives outside the installer.
+add_library(lzma_sdk_files STATIC ${LZMA_SDK_DIR}/7zFile.c)
+target_link_libraries(lzma_sdk_files PUBLIC lzma_sdk)
