@@ -21,7 +21,7 @@ set -euo pipefail
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${VULMO_BUILD_DIR:-$REPO/build/cross}
 JOBS=${VULMO_JOBS:-$(nproc)}
-SIZE_BUDGET=409600
+SIZE_BUDGET=330000
 
 log() { printf '[build] %s\n' "$*"; }
 
