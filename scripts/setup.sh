@@ -59,7 +59,7 @@ PACKAGES=(
   python3 curl
   clang libclang-rt-14-dev libfuzzer-14-dev
   dpkg-dev
-  g++-mingw-w64-i686-posix lld
+  g++-mingw-w64-i686-posix lld ccache
 )
 
 CODENAME=bookworm
