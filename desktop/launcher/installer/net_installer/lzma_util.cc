@@ -102,8 +102,9 @@ bool IsSeparator(wchar_t c) {
   return c == L'\\' || c == L'/';
 }
 
-// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any letter case, alone or
-// before an extension ("nul.txt"), and with trailing spaces ("con .txt").
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 and the console's CONIN$ and
+// CONOUT$, in any letter case, alone or before an extension ("nul.txt"), and
+// with trailing spaces ("con .txt").
 bool IsDeviceName(const std::wstring& component) {
   std::wstring base = component.substr(0, component.find(L'.'));
   base.erase(base.find_last_not_of(L' ') + 1);
@@ -111,8 +112,10 @@ bool IsDeviceName(const std::wstring& component) {
     if (c >= L'a' && c <= L'z')
       c = static_cast<wchar_t>(c - L'a' + L'A');
   }
-  if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL")
+  if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" ||
+      base == L"CONIN$" || base == L"CONOUT$") {
     return true;
+  }
   return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 ||
                               base.compare(0, 3, L"LPT") == 0) &&
          base[3] >= L'1' && base[3] <= L'9';
