@@ -17,10 +17,26 @@ if(MINGW)
   foreach(dll ${VULMO_DELAY_LOADED_DLLS})
     set(def ${CMAKE_CURRENT_LIST_DIR}/delayload/${dll}.def)
     set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
+    set(decorate "")
+    set(kill_at "")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      # 32-bit symbols carry stdcall decorations; the DLL exports plain names.
+      find_program(VULMO_NM NAMES ${VULMO_MINGW_PREFIX}-nm nm REQUIRED)
+      find_library(VULMO_${dll}_IMPORT_LIB NAMES lib${dll}.a REQUIRED)
+      set(decorated ${CMAKE_BINARY_DIR}/delayload/${dll}.def)
+      set(decorate COMMAND ${CMAKE_COMMAND} -DIN=${def} -DOUT=${decorated}
+          -DNM=${VULMO_NM} -DIMPORT_LIB=${VULMO_${dll}_IMPORT_LIB}
+          -P ${CMAKE_CURRENT_LIST_DIR}/DecorateDef.cmake)
+      set(def_used ${decorated})
+      set(kill_at -k)
+    else()
+      set(def_used ${def})
+    endif()
     add_custom_command(OUTPUT ${lib}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayload
-      COMMAND ${VULMO_DLLTOOL} -d ${def} -y ${lib}
-      DEPENDS ${def} VERBATIM)
+      ${decorate}
+      COMMAND ${VULMO_DLLTOOL} ${kill_at} -d ${def_used} -y ${lib}
+      DEPENDS ${def} ${CMAKE_CURRENT_LIST_DIR}/DecorateDef.cmake VERBATIM)
     add_custom_target(vulmo_delay_${dll}_lib DEPENDS ${lib})
     add_library(vulmo_delay_${dll} INTERFACE)
     target_link_libraries(vulmo_delay_${dll} INTERFACE ${lib})

@@ -5,7 +5,8 @@
 # and exits in a few seconds.
 #
 #   1. installs the Debian packages the build and the tests need
-#      (mingw-w64 posix toolchain, Wine 64-bit, Xvfb, signing and test tools);
+#      (mingw-w64 posix toolchains for 64-bit and 32-bit, clang and lld,
+#      Wine 64-bit, Xvfb, signing and test tools);
 #   2. adds a deb-src entry mirroring the configured Debian "deb" entries,
 #      if no deb-src entry exists yet;
 #   3. fetches the LZMA SDK C sources from Debian's 7zip source package into
@@ -62,6 +63,7 @@ PACKAGES=(
   dpkg-dev
   g++ fontconfig
   nginx
+  g++-mingw-w64-i686-posix lld ccache
 )
 
 CODENAME=bookworm
@@ -223,7 +225,8 @@ if [[ ${VULMO_SKIP_APT:-0} != 1 ]]; then
   fi
 fi
 
-for tool in x86_64-w64-mingw32-g++-posix wine wineserver 7zz; do
+for tool in x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix clang++ ld.lld \
+    wine wineserver 7zz; do
   command -v "$tool" >/dev/null || die "'$tool' not found after the package step"
 done
 

@@ -44,13 +44,19 @@ class HandleListAttribute {
     HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
     if (!kernel32)
       return false;
+    // Through void (*)(), the type compilers accept as "any function", so
+    // the casts from FARPROC's placeholder signature are not flagged.
+    using AnyFunction = void (*)();
     auto initialize_list =
         reinterpret_cast<InitializeProcThreadAttributeListFunction>(
-            ::GetProcAddress(kernel32, "InitializeProcThreadAttributeList"));
+            reinterpret_cast<AnyFunction>(::GetProcAddress(
+                kernel32, "InitializeProcThreadAttributeList")));
     auto update_attribute = reinterpret_cast<UpdateProcThreadAttributeFunction>(
-        ::GetProcAddress(kernel32, "UpdateProcThreadAttribute"));
+        reinterpret_cast<AnyFunction>(
+            ::GetProcAddress(kernel32, "UpdateProcThreadAttribute")));
     delete_list_ = reinterpret_cast<DeleteProcThreadAttributeListFunction>(
-        ::GetProcAddress(kernel32, "DeleteProcThreadAttributeList"));
+        reinterpret_cast<AnyFunction>(
+            ::GetProcAddress(kernel32, "DeleteProcThreadAttributeList")));
     if (!initialize_list || !update_attribute || !delete_list_)
       return false;
 

@@ -10,8 +10,11 @@ namespace {
 
 OSInfo::WOW64Status GetWOW64Status() {
   using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+  // Through void (*)(), the type compilers accept as "any function", so the
+  // cast from FARPROC's placeholder signature is not flagged.
   const auto is_wow64_process = reinterpret_cast<IsWow64ProcessFunction>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process"));
+      reinterpret_cast<void (*)()>(::GetProcAddress(
+          ::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
   if (!is_wow64_process)
     return OSInfo::WOW64_DISABLED;
   BOOL is_wow64 = FALSE;

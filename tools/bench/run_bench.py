@@ -462,8 +462,20 @@ class Bench:
         shutil.copyfile(program, stripped)
         subprocess.run(["x86_64-w64-mingw32-strip", stripped], check=True)
         self.sizes_line = ("net_installer.exe (release): %d bytes; after strip: %d bytes"
-                           " (target <= 409,600)" % (os.path.getsize(program),
+                           " (target <= 330,000)" % (os.path.getsize(program),
                                                      os.path.getsize(stripped)))
+        # The other builds of the same sources, where scripts/build.sh made them.
+        for tree, label in (("cross32", "32-bit, GCC"), ("clang", "64-bit, clang")):
+            other = os.path.join(REPO, "build", tree, os.path.relpath(
+                program, self.build_dir))
+            if os.path.exists(other):
+                self.sizes_line += "; %s: %d bytes" % (label, os.path.getsize(other))
+        # Where the bytes go, from the program and the linker's map.
+        linker_map = os.path.splitext(program)[0] + ".map"
+        command = [sys.executable, os.path.join(REPO, "tools", "bench", "size_map.py"),
+                   program] + ([linker_map] if os.path.exists(linker_map) else [])
+        self.size_map = subprocess.run(command, check=True, capture_output=True,
+                                       text=True).stdout.rstrip("\n")
 
     # --- Whole run ------------------------------------------------------------
 
@@ -537,6 +549,10 @@ class Bench:
                          "; sum %.2f." % sum(seconds for _, seconds in self.steps))
         lines.append("")
         lines.append(self.sizes_line)
+        lines.append("")
+        lines.append("```")
+        lines.append(self.size_map)
+        lines.append("```")
         lines.append("")
         lines.append("Measured %s on %s, %d runs per side (medians; memory: the highest "
                      "peak of the runs)." % (time.strftime("%Y-%m-%d"), machine(),

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # build_package.sh SRC_DIR OUT.exe [--sign CERT KEY [--ts URL] [--nest CERT KEY]
 #                  [--nest-digest sha1|sha256]] [--stub SFX_STUB_EXE]
-#                  [--level N] [--solid-block SIZE]
+#                  [--level N] [--solid-block SIZE] [--7z-option SWITCH]...
 #
 # Makes an installer package the way Vulmo NetInstaller expects it: a 7z
 # archive of SRC_DIR's contents (SRC_DIR itself is not a path component;
@@ -23,18 +23,28 @@
 #                     it unpacks, so this bounds its memory use (a single
 #                     file larger than SIZE still makes a block of its own);
 #                     "on" makes the whole archive one block.
+#   --7z-option SWITCH
+#                     an extra 7zz switch, e.g. -m0=PPMd for a package of
+#                     mostly text (repeatable).
+#
+# Before anything is signed, the archive is unpacked with the installer's own
+# extraction code (package_check.exe beside the stub, or $VULMO_PACKAGE_CHECK,
+# run under Wine in $VULMO_WINEPREFIX) and compared with SRC_DIR: a package
+# the installer could not unpack exactly (a compression method its decoder
+# lacks, a name it refuses or Windows cannot hold) is refused, naming the
+# method or the file.
 #
 # The installer cuts the package at the FIRST 7z signature, so the stub must
 # not contain those six bytes; this script refuses a stub that does, and
 # checks that the finished package's first signature is where the archive
-# starts. Needs 7zz (Debian package 7zip), osslsigncode when signing, and
-# python3.
+# starts. Needs 7zz (Debian package 7zip), Wine, osslsigncode when signing,
+# and python3.
 set -euo pipefail
 
 usage() {
   echo "usage: $0 SRC_DIR OUT.exe [--sign CERT KEY [--ts URL] [--nest CERT KEY]" \
        "[--nest-digest sha1|sha256]] [--stub SFX_STUB_EXE]" \
-       "[--level N] [--solid-block SIZE]" >&2
+       "[--level N] [--solid-block SIZE] [--7z-option SWITCH]..." >&2
   exit 2
 }
 [[ $# -ge 2 ]] || usage
@@ -42,7 +52,8 @@ src=$1 out=$2
 shift 2
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 stub=${VULMO_SFX_STUB:-$repo/build/cross/tools/sfx_stub.exe}
-cert="" key="" level=9 solid_block=16m
+check_tool=${VULMO_PACKAGE_CHECK:-}
+cert="" key="" level=9 solid_block=16m seven_options=()
 # --- Signing options: handed to sign_file.sh as they are. ---
 signing=()
 while [[ $# -gt 0 ]]; do
@@ -56,11 +67,13 @@ while [[ $# -gt 0 ]]; do
     --solid-block)
       [[ $# -ge 2 && $2 =~ ^(on|[0-9]+[kmg]?)$ ]] || usage
       solid_block=$2; shift 2 ;;
+    --7z-option) [[ $# -ge 2 && $2 == -* ]] || usage; seven_options+=("$2"); shift 2 ;;
     *) usage ;;
   esac
 done
 
 die() { echo "build_package.sh: $*" >&2; exit 1; }
+check_tool=${check_tool:-$(dirname "$stub")/package_check.exe}
 [[ -d $src ]] || die "no such directory: $src"
 [[ -f $stub ]] || die "self-extractor stub not found: $stub (build target sfx_stub or pass --stub)"
 command -v 7zz >/dev/null || die "7zz not found (install the Debian package 7zip)"
@@ -89,8 +102,13 @@ stub_hit=$(first_signature "$stub")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 src_abs=$(cd "$src" && pwd)
-(cd "$src_abs" && 7zz a -t7z "-mx=$level" "-ms=$solid_block" -bd -bso0 -bsp0 "$work/archive.7z" .) \
-  || die "7zz failed"
+(cd "$src_abs" && 7zz a -t7z "-mx=$level" "-ms=$solid_block" "${seven_options[@]}" \
+   -bd -bso0 -bsp0 "$work/archive.7z" .) || die "7zz failed"
+
+# --- Extraction check: the installer must be able to unpack what we ship. ---
+"$repo/tools/package_builder/check_archive.sh" "$work/archive.7z" "$src_abs" \
+  "$check_tool" "$work"
+# --- End of the extraction check. ---
 cat "$stub" "$work/archive.7z" > "$work/unsigned.exe"
 
 mkdir -p "$(dirname "$out")"

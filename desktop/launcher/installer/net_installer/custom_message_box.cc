@@ -77,7 +77,7 @@ void CustomMessageBox::OnResult(int result) {
 
 // static
 INT_PTR CALLBACK CustomMessageBox::DialogProc(HWND hwnd, UINT message,
-                                              WPARAM wparam, LPARAM lparam) {
+                                              WPARAM wparam, LPARAM /*lparam*/) {
   auto* self =
       reinterpret_cast<CustomMessageBox*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   switch (message) {

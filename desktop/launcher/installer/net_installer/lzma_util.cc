@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 
 #include "base/files/file_path.h"
@@ -101,6 +102,25 @@ bool IsSeparator(wchar_t c) {
   return c == L'\\' || c == L'/';
 }
 
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 and the console's CONIN$ and
+// CONOUT$, in any letter case, alone or before an extension ("nul.txt"), and
+// with trailing spaces ("con .txt").
+bool IsDeviceName(const std::wstring& component) {
+  std::wstring base = component.substr(0, component.find(L'.'));
+  base.erase(base.find_last_not_of(L' ') + 1);
+  for (wchar_t& c : base) {
+    if (c >= L'a' && c <= L'z')
+      c = static_cast<wchar_t>(c - L'a' + L'A');
+  }
+  if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" ||
+      base == L"CONIN$" || base == L"CONOUT$") {
+    return true;
+  }
+  return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 ||
+                              base.compare(0, 3, L"LPT") == 0) &&
+         base[3] >= L'1' && base[3] <= L'9';
+}
+
 // Releases the decoder's database and its block cache on every path.
 class ArchiveDatabase {
  public:
@@ -180,7 +200,18 @@ bool LzmaUtil::IsSafeItemName(const std::wstring& name) {
         component.find_first_not_of(L". ") == std::wstring::npos) {
       return false;
     }
+    if (IsDeviceName(component))
+      return false;
     start = end + 1;
+  }
+  return true;
+}
+
+// static
+bool LzmaUtil::HasOnlyValidCharacters(const std::wstring& name) {
+  for (const wchar_t c : name) {
+    if (c < 32 || std::wcschr(L"<>\"|?*", c))
+      return false;
   }
   return true;
 }
@@ -267,6 +298,12 @@ DWORD LzmaUtil::ExtractArchive(const std::wstring& output_directory) {
     // name must still not reach outside the output directory.
     if (!IsSafeItemName(name)) {
       LOG(ERROR) << "Refusing item name outside the output directory: " << name;
+      return kUnsafeItemName;
+    }
+    if (!HasOnlyValidCharacters(name)) {
+      LOG(ERROR) << "Refusing item name with a character file names cannot "
+                    "hold: "
+                 << name;
       return kUnsafeItemName;
     }
 

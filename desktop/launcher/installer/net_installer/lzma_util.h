@@ -27,8 +27,9 @@ class LzmaUtil {
   // unreadable archive, damaged item, item without a name).
   static constexpr DWORD kArchiveError = 6;
   // An item name that would leave the output directory (rooted, drive or UNC
-  // prefix, a ".." component, or a component of only dots and spaces). The
-  // extraction stops before anything is written for that item.
+  // prefix, a ".." component, a component of only dots and spaces, a device
+  // name) or that holds a character file names cannot hold. The extraction
+  // stops before anything is written for that item.
   static constexpr DWORD kUnsafeItemName = ERROR_INVALID_NAME;
   // A write that wrote less than asked without a platform error code.
   static constexpr DWORD kShortWrite = ERROR_WRITE_FAULT;
@@ -60,8 +61,13 @@ class LzmaUtil {
   void CloseArchive();
 
   // True when |name| (as stored in an archive) stays below the directory it
-  // is appended to.
+  // is appended to. A reserved device name (CON, NUL, COM1, ... with any
+  // extension) does not: the platform opens the device instead of a file.
   static bool IsSafeItemName(const std::wstring& name);
+  // True when |name| holds none of the characters Windows does not allow in
+  // file names (control characters, < > " | ? *); CreateFileW would fail
+  // on them anyway, with kUnsafeItemName's code.
+  static bool HasOnlyValidCharacters(const std::wstring& name);
 
  private:
   // Creates |path| and its missing ancestors once per object. A failure is

@@ -155,7 +155,7 @@ void ProgressDialog::OnClose() {
 
 // static
 INT_PTR CALLBACK ProgressDialog::DialogProc(HWND hwnd, UINT message,
-                                            WPARAM wparam, LPARAM lparam) {
+                                            WPARAM wparam, LPARAM /*lparam*/) {
   switch (message) {
     case WM_ACTIVATE:
       Win32DialogDispatcher::GetInstance()->OnActivate(hwnd, wparam);

@@ -55,6 +55,8 @@ struct FullTrustData {
 };
 static_assert(sizeof(FullTrustData) == (sizeof(void*) == 8 ? 88 : 52),
               "trust-data record size");
+static_assert(sizeof(WINTRUST_FILE_INFO) == (sizeof(void*) == 8 ? 32 : 16),
+              "file-info record size");
 
 bool IsTrusted(const std::wstring& path) {
   WINTRUST_FILE_INFO file_info = {};

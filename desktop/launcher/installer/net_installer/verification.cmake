@@ -31,9 +31,14 @@ if(CMAKE_CROSSCOMPILING)
   add_test(NAME verification_payload_stamper_cli
     COMMAND ${VERIFICATION_TESTS_DIR}/payload_stamper_cli_test.sh
             ${VERIFICATION_FIXTURES_DIR})
+  # The package builder refuses what the installer could not unpack.
+  add_test(NAME verification_package_builder_check
+    COMMAND bash ${VERIFICATION_TESTS_DIR}/package_builder_check_test.sh
+            ${VERIFICATION_FIXTURES_DIR} $<TARGET_FILE:sfx_stub>)
   set_tests_properties(
     verification_stamped_file_passes_osslsigncode_verify
     verification_payload_stamper_cli
+    verification_package_builder_check
     PROPERTIES FIXTURES_REQUIRED verification TIMEOUT 120)
 
   # Registers every case of |target| as a ctest test that needs the fixtures
@@ -61,6 +66,6 @@ if(CMAKE_CROSSCOMPILING)
     vulmo_test_options gtest gtest_main)
   target_link_options(verification_unittests PRIVATE ${VULMO_STATIC_LINK})
   # The fixtures are made from these programs.
-  add_dependencies(verification_unittests sfx_stub trust_root)
+  add_dependencies(verification_unittests sfx_stub trust_root package_check)
   vulmo_discover_fixture_tests(verification_unittests)
 endif()

@@ -379,7 +379,7 @@ bool WininetDownloader::SendRequest(const UrlComponents& components,
 }
 
 // static
-void CALLBACK WininetDownloader::InternetStatusCallback(LPVOID handle,
+void CALLBACK WininetDownloader::InternetStatusCallback(LPVOID /*handle*/,
                                                         DWORD_PTR context,
                                                         DWORD status,
                                                         LPVOID info,

@@ -66,7 +66,7 @@ TEST(LanguageLookupTest, OnlyWholeCodesMatch) {
       L"english", L"d",     L"zh",      L"pt",     L"e",      L"fil-ph",
       // Non-ASCII look-alikes must not fold onto ASCII keys: Cyrillic "е"
       // (U+0435) + "n", the Kelvin sign and fullwidth letters.
-      L"\x0435n", L"\x212A" L"k", L"\xFF44\xFF45",
+      L"\x0435n", L"\x212Ak", L"\xFF44\xFF45",
   };
   for (const wchar_t* code : no_match)
     EXPECT_EQ(0u, LookupLcid(code)) << WideToUtf8(code);

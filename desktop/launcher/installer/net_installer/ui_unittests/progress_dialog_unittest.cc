@@ -214,29 +214,35 @@ TEST_F(ProgressDialogTest, ActivationSelectsTheDialogInTheDispatcher) {
   EXPECT_EQ(nullptr, dispatcher->selected_hwnd());
 }
 
+constexpr uint32_t kWorkerItems = 300;
+
+struct WorkerProgress {
+  ProgressDialog* dialog;
+  std::atomic<bool> finished{false};
+};
+
+// A named function: a lambda converts only to the default calling
+// convention, and 32-bit thread procedures are stdcall.
+DWORD WINAPI ReportProgressLikeTheWorker(void* param) {
+  WorkerProgress* work = static_cast<WorkerProgress*>(param);
+  work->dialog->SetProgressRange(0);
+  work->dialog->SetProgressRange(kWorkerItems);
+  for (uint32_t i = 0; i < kWorkerItems; ++i)
+    work->dialog->SetProgress(i);
+  work->finished = true;
+  return 0;
+}
+
 // The extraction worker reports progress directly while the UI thread may be
 // blocked waiting for that very worker (shutdown joins it).
 TEST_F(ProgressDialogTest, WorkerUpdatesNeverWaitForABlockedUiThread) {
   CreateProgressDialog();
   dialog_.Show();
-  constexpr uint32_t kItems = 300;
-  struct Work {
-    ProgressDialog* dialog;
-    std::atomic<bool> finished{false};
-  } work{&dialog_};
+  constexpr uint32_t kItems = kWorkerItems;
+  WorkerProgress work{&dialog_};
   // A plain Win32 thread, so that the UI thread can wait on its handle.
-  HANDLE worker = ::CreateThread(
-      nullptr, 0,
-      [](void* param) -> DWORD {
-        Work* work = static_cast<Work*>(param);
-        work->dialog->SetProgressRange(0);
-        work->dialog->SetProgressRange(kItems);
-        for (uint32_t i = 0; i < kItems; ++i)
-          work->dialog->SetProgress(i);
-        work->finished = true;
-        return 0;
-      },
-      &work, 0, nullptr);
+  HANDLE worker = ::CreateThread(nullptr, 0, ReportProgressLikeTheWorker,
+                                 &work, 0, nullptr);
   ASSERT_NE(nullptr, worker);
   // Not pumping: the worker must finish on its own.
   const DWORD wait = ::WaitForSingleObject(worker, 10000);

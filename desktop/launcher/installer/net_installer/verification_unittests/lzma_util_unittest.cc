@@ -162,6 +162,49 @@ TEST_F(LzmaUtilTest, ArchiveLevelFailuresReturnSixAndLogTheDecoderCode) {
   EXPECT_NE(std::string::npos, LogText().find(":ERROR:lzma_util.cc("));
 }
 
+// Every method and filter the decoder is built with, each archive made by
+// 7zz from the same tree (a program, a text file, random bytes).
+TEST_F(LzmaUtilTest, ExtractsEveryDecodableMethodByteForByte) {
+  const wchar_t* const kArchives[] = {
+      L"method_lzma.7z", L"method_lzma2.7z", L"method_ppmd.7z",
+      L"method_bcj.7z",  L"method_bcj2.7z",  L"method_arm64.7z",
+      L"method_delta.7z",
+  };
+  const wchar_t* const kFiles[] = {L"bin\\program.exe", L"numbers.txt",
+                                   L"random.bin"};
+  for (const wchar_t* archive : kArchives) {
+    SCOPED_TRACE(base::UTF16ToUTF8(archive));
+    const std::wstring out = Scratch(archive);
+    ASSERT_EQ(0u, Extract(archive, out)) << LogText();
+    for (const wchar_t* file : kFiles) {
+      const std::string expected =
+          ReadFileBytes(FixturePath(std::wstring(L"trees/methods/") + file));
+      ASSERT_FALSE(expected.empty());
+      EXPECT_TRUE(expected == ReadFileBytes(out + L"\\" + file))
+          << base::UTF16ToUTF8(file);
+    }
+  }
+  EXPECT_EQ(std::string::npos, LogText().find(":ERROR:")) << LogText();
+}
+
+// Methods the SDK's 7z decoder does not have stop at the first file with the
+// decoder's "unsupported" code, before anything of it is written.
+TEST_F(LzmaUtilTest, UndecodableMethodsFailBeforeWritingAFile) {
+  const wchar_t* const kArchives[] = {L"method_deflate.7z", L"method_bzip2.7z",
+                                      L"method_aes.7z"};
+  for (const wchar_t* archive : kArchives) {
+    SCOPED_TRACE(base::UTF16ToUTF8(archive));
+    const std::wstring out = Scratch(archive);
+    EXPECT_EQ(LzmaUtil::kArchiveError, Extract(archive, out));
+    EXPECT_NE(std::string::npos,
+              LogText().find("Error returned by SzExtract: 4\n"))
+        << LogText();
+    EXPECT_FALSE(FileExists(out + L"\\bin\\program.exe"));
+    EXPECT_FALSE(FileExists(out + L"\\numbers.txt"));
+    EXPECT_FALSE(FileExists(out + L"\\random.bin"));
+  }
+}
+
 TEST_F(LzmaUtilTest, CrcMismatchStopsAtTheDamagedItemAndKeepsEarlierOnes) {
   const std::wstring out = Scratch(L"out");
   EXPECT_EQ(LzmaUtil::kArchiveError, Extract(L"crc_error.7z", out));
@@ -265,6 +308,35 @@ TEST_F(LzmaUtilTest, RefusesItemNamesThatLeaveTheOutputDirectory) {
   }
 }
 
+// Names that would open a device, or that no file can have, are refused with
+// the name in the log.
+TEST_F(LzmaUtilTest, RefusesDeviceNamesAndReservedCharacters) {
+  const std::string kOutside =
+      "Refusing item name outside the output directory: ";
+  const std::string kCharacter =
+      "Refusing item name with a character file names cannot hold: ";
+  struct {
+    const wchar_t* archive;
+    const wchar_t* name;
+    const std::string& message;
+  } const kCases[] = {
+      {L"unsafe_device_nul.7z", L"nul.txt", kOutside},
+      {L"unsafe_device_com.7z", L"a/COM1", kOutside},
+      {L"unsafe_device_con.7z", L"con .log", kOutside},
+      {L"unsafe_reserved_question.7z", L"a?b.txt", kCharacter},
+      {L"unsafe_reserved_pipe.7z", L"x/a|b.txt", kCharacter},
+      {L"unsafe_reserved_control.7z", L"tab\tname.txt", kCharacter},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(base::UTF16ToUTF8(c.archive));
+    const std::wstring out = Scratch(std::wstring(c.archive) + L".out");
+    EXPECT_EQ(LzmaUtil::kUnsafeItemName, Extract(c.archive, out));
+    EXPECT_NE(std::string::npos,
+              LogText().find(c.message + base::UTF16ToUTF8(c.name) + "\n"))
+        << LogText();
+  }
+}
+
 TEST_F(LzmaUtilTest, UnusualButContainedNamesAreExtracted) {
   const std::wstring out = Scratch(L"out");
   ASSERT_EQ(0u, Extract(L"safe_names.7z", out));
@@ -303,9 +375,36 @@ TEST_F(LzmaUtilTest, ItemNameRules) {
       {L"C:\\a", false},
       {L"c:/a", false},
       {L"a/b:stream", false},
+      {L"CON", false},
+      {L"nul.txt", false},
+      {L"a/Aux.tar.gz", false},
+      {L"prn  .txt", false},
+      {L"com1", false},
+      {L"LPT9.log", false},
+      {L"a/conin$", false},
+      {L"CONOUT$.txt", false},
+      {L"conin.txt", true},
+      {L"console.txt", true},
+      {L"com10", true},
+      {L"com0", true},
+      {L"nullable/x", true},
+      {L"x.nul", true},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(c.safe, LzmaUtil::IsSafeItemName(c.name))
+        << "'" << base::UTF16ToUTF8(c.name) << "'";
+  }
+  struct {
+    const wchar_t* name;
+    bool valid;
+  } const kCharacterCases[] = {
+      {L"a b-c_d+e=f,g;h'i[j]k{l}m~n!o@p#q$r%s^t&u(v)w.txt", true},
+      {L"\u00fcn\u00efc\u00f8d\u00e9/\u540d\u524d", true},
+      {L"a<b", false}, {L"a>b", false}, {L"a\"b", false}, {L"a|b", false},
+      {L"a?b", false}, {L"a*b", false}, {L"a\x01z", false}, {L"a\x1fz", false},
+  };
+  for (const auto& c : kCharacterCases) {
+    EXPECT_EQ(c.valid, LzmaUtil::HasOnlyValidCharacters(c.name))
         << "'" << base::UTF16ToUTF8(c.name) << "'";
   }
 }

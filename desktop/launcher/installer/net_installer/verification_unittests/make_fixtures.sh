@@ -100,6 +100,29 @@ printf 'third item, to be damaged\n' > "$crc/c_damaged.txt"
 (cd "$crc" && seven -mx0 -ms=on -mhc=off "$trees/crc.7z" a_first.txt b_second.txt c_damaged.txt)
 python3 "$patch7z" damage "$trees/crc.7z" "$archives/crc_error.7z" "to be damaged" "to be DAMAGED"
 
+# One archive per method and filter 7-Zip offers. The SDK's decoder handles
+# the first group; the second (Deflate, BZip2, AES) it does not.
+methods=$trees/methods
+mkdir -p "$methods/bin"
+cp "$stub" "$methods/bin/program.exe"
+seq 1 30000 > "$methods/numbers.txt"
+head -c 200000 "$nested/big.bin" > "$methods/random.bin"
+method() {  # method NAME 7ZZ_SWITCHES...
+  local name=$1
+  shift
+  (cd "$methods" && seven "$@" "$archives/method_$name.7z" .)
+}
+method lzma -m0=LZMA -mf=off
+method lzma2 -m0=LZMA2 -mf=off
+method ppmd -m0=PPMd -mf=off
+method bcj -m0=LZMA2 -mf=BCJ
+method bcj2 -mf=BCJ2
+method arm64 -m0=LZMA2 -mf=ARM64
+method delta -m0=LZMA2 -mf=Delta:4
+method deflate -m0=Deflate -mf=off
+method bzip2 -m0=BZip2 -mf=off
+method aes -m0=LZMA2 -mf=off -psecret
+
 # Names that lead out of the output directory. 7zz does not store them, so
 # each is stored under a placeholder of the same length, then renamed.
 unsafe() {  # unsafe CASE NAME
@@ -122,6 +145,13 @@ unsafe drive_relative 'C:escape_drive_relative.txt'
 unsafe drive_absolute 'C:\escape_drive_absolute.txt'
 unsafe unc '\\localhost\c$\escape_unc.txt'
 unsafe dots_only 'a/.../escape_dots_only.txt'
+# Devices in place of files, and characters file names cannot hold.
+unsafe device_nul 'nul.txt'
+unsafe device_com 'a/COM1'
+unsafe device_con 'con .log'
+unsafe reserved_question 'a?b.txt'
+unsafe reserved_pipe 'x/a|b.txt'
+unsafe reserved_control "$(printf 'tab\tname.txt')"
 
 # Unusual names that stay inside the output directory.
 safe=$trees/safe
