@@ -236,9 +236,11 @@ use_dpi 96
 if [[ $update_docs -eq 1 && $failed -eq 0 ]]; then
   mkdir -p "$repo/docs"
   cp "$out/1033_progress.png" "$repo/docs/progress_dialog.png"
-  cp "$out/1033_progress_192dpi.png" "$repo/docs/progress_dialog_192dpi.png"
+  for dpi in 144 192; do
+    cp "$out/1033_progress_${dpi}dpi.png" "$repo/docs/progress_dialog_${dpi}dpi.png"
+  done
   cp "$out/1025_cancel.png" "$repo/docs/cancel_box_arabic.png"
-  echo "updated docs/progress_dialog.png, docs/progress_dialog_192dpi.png, docs/cancel_box_arabic.png"
+  echo "updated docs/progress_dialog.png, docs/progress_dialog_{144,192}dpi.png, docs/cancel_box_arabic.png"
 fi
 echo "pictures in $out"
 echo "screenshots: $passed passed, $failed failed"
